@@ -1,0 +1,336 @@
+#include "curvesfilter.h"
+
+#include <QThread>
+
+#include <algorithm>
+#include <cstdlib>
+#include <exception>
+#include <new>
+#include <thread>
+#include <vector>
+
+namespace {
+
+// Below this many pixels a second thread costs more than it saves.
+constexpr qsizetype ParallelThreshold = 1 << 16;
+
+// Never more bands than this, however many cores there are.
+constexpr int MaxBands = 16;
+
+// How many threads share a job of the given number of rows and pixels.
+int bandCount(int rows, qsizetype pixels)
+{
+    if (pixels < ParallelThreshold)
+        return 1;
+    return std::clamp(QThread::idealThreadCount(), 1, std::clamp(rows, 1, MaxBands));
+}
+
+// Runs body(band, first, last) on `bands` consecutive stretches of [0, rows), one thread
+// each, and rethrows on the calling thread whatever a band threw.
+template<typename Body>
+void forEachBand(int rows, int bands, const Body &body)
+{
+    std::vector<std::exception_ptr> errors(static_cast<std::size_t>(bands));
+    auto run = [&](int band) {
+        try {
+            body(band, qsizetype(rows) * band / bands, qsizetype(rows) * (band + 1) / bands);
+        } catch (...) {
+            errors[std::size_t(band)] = std::current_exception();
+        }
+    };
+    std::vector<std::thread> threads;
+    threads.reserve(std::size_t(bands - 1));
+    for (int band = 1; band < bands; ++band)
+        threads.emplace_back(run, band);
+    run(0);
+    for (std::thread &thread : threads)
+        thread.join();
+    for (const std::exception_ptr &error : errors) {
+        if (error)
+            std::rethrow_exception(error);
+    }
+}
+
+// The image in a 32-bit format whose words, alpha aside, are what QImage::pixel() returns
+// for it: colour-table entries as stored, the stored values of ARGB32 and RGBA8888, and
+// premultiplied values for every other format.
+QImage pixelWords(const QImage &image)
+{
+    QImage words;
+    switch (image.format()) {
+    case QImage::Format_RGB32:
+    case QImage::Format_ARGB32:
+    case QImage::Format_ARGB32_Premultiplied:
+        return image;
+    case QImage::Format_Mono:
+    case QImage::Format_MonoLSB:
+    case QImage::Format_Indexed8:
+    case QImage::Format_RGBX8888:
+    case QImage::Format_RGBA8888:
+        words = image.convertToFormat(QImage::Format_ARGB32);
+        break;
+    default:
+        words = image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+        break;
+    }
+    if (words.isNull() && !image.isNull())
+        throw std::bad_alloc();
+    return words;
+}
+
+// Formats that hold every 8-bit RGB colour; apply() keeps these and writes RGB32 otherwise.
+bool holdsEveryRgbColour(QImage::Format format)
+{
+    switch (format) {
+    case QImage::Format_RGB32:
+    case QImage::Format_ARGB32:
+    case QImage::Format_ARGB32_Premultiplied:
+    case QImage::Format_RGB888:
+    case QImage::Format_BGR888:
+    case QImage::Format_RGBX8888:
+    case QImage::Format_RGBA8888:
+    case QImage::Format_RGBA8888_Premultiplied:
+    case QImage::Format_BGR30:
+    case QImage::Format_A2BGR30_Premultiplied:
+    case QImage::Format_RGB30:
+    case QImage::Format_A2RGB30_Premultiplied:
+    case QImage::Format_RGBX64:
+    case QImage::Format_RGBA64:
+    case QImage::Format_RGBA64_Premultiplied:
+    case QImage::Format_RGBX16FPx4:
+    case QImage::Format_RGBA16FPx4:
+    case QImage::Format_RGBA16FPx4_Premultiplied:
+    case QImage::Format_RGBX32FPx4:
+    case QImage::Format_RGBA32FPx4:
+    case QImage::Format_RGBA32FPx4_Premultiplied:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// Scanline access whose pointers are taken before any thread starts.
+template<typename Pixel, typename Byte>
+struct Scanlines
+{
+    Byte *bits;
+    qsizetype stride;
+    Pixel *row(qsizetype y) const { return reinterpret_cast<Pixel *>(bits + y * stride); }
+};
+
+Scanlines<const QRgb, const uchar> readRows(const QImage &image)
+{
+    return { image.constBits(), image.bytesPerLine() };
+}
+
+constexpr int Channels = 3;
+constexpr int Levels = 256;
+constexpr int ChannelShifts[Channels] = { 16, 8, 0 };
+
+// Joint histograms of one band: for each channel, how often source level s met product
+// level p, at index (s << 8) | p.
+using JointHistogram = std::vector<quint32>;
+
+} // namespace
+
+CurvesFilter::CurvesFilter() = default;
+
+std::unique_ptr<CurvesFilter> CurvesFilter::generate(const QImage &source, const QImage &product)
+{
+    const int width = source.width();
+    const int height = source.height();
+    if (product.width() < width || product.height() < height)
+        return nullptr;
+
+    auto filter = std::make_unique<CurvesFilter>();
+    YCurve *curves[Channels] = { &filter->m_red, &filter->m_green, &filter->m_blue };
+    const qsizetype pixels = qsizetype(width) * height;
+
+    std::vector<quint64> joint(std::size_t(Channels) * Levels * Levels, 0);
+    if (pixels > 0) {
+        const QImage sourceWords = pixelWords(source);
+        const QImage productWords = pixelWords(product);
+        const int bands = bandCount(height, pixels);
+        const auto sourceRows = readRows(sourceWords);
+        const auto productRows = readRows(productWords);
+
+        // Counting pass: how many samples each band hands to each level, so that every
+        // sample list is allocated once at its exact size and each band knows where its
+        // samples go. The samples of a level stay in row-major order.
+        std::vector<JointHistogram> histograms(
+            std::size_t(bands), JointHistogram(std::size_t(Channels) * Levels * Levels, 0));
+        forEachBand(height, bands, [&](int band, qsizetype first, qsizetype last) {
+            quint32 *histogram = histograms[std::size_t(band)].data();
+            for (qsizetype y = first; y < last; ++y) {
+                const QRgb *s = sourceRows.row(y);
+                const QRgb *p = productRows.row(y);
+                for (int x = 0; x < width; ++x) {
+                    for (int c = 0; c < Channels; ++c) {
+                        const uint sl = (s[x] >> ChannelShifts[c]) & 0xff;
+                        const uint pl = (p[x] >> ChannelShifts[c]) & 0xff;
+                        ++histogram[(c << 16) | (sl << 8) | pl];
+                    }
+                }
+            }
+        });
+
+        std::vector<double *> cursors(std::size_t(bands) * Channels * Levels);
+        for (int c = 0; c < Channels; ++c) {
+            for (int level = 0; level < Levels; ++level) {
+                std::size_t bandCounts[MaxBands];
+                std::size_t total = 0;
+                for (int band = 0; band < bands; ++band) {
+                    const quint32 *row = histograms[std::size_t(band)].data()
+                        + ((c << 16) | (level << 8));
+                    std::size_t count = 0;
+                    for (int p = 0; p < Levels; ++p) {
+                        count += row[p];
+                        joint[std::size_t((c << 16) | (level << 8) | p)] += row[p];
+                    }
+                    bandCounts[band] = count;
+                    total += count;
+                }
+                if (total == 0)
+                    continue;
+                double *start = curves[c]->appendSamples(level, total);
+                for (int band = 0; band < bands; ++band) {
+                    cursors[(std::size_t(band) * Channels + std::size_t(c)) * Levels
+                            + std::size_t(level)] = start;
+                    start += bandCounts[band];
+                }
+            }
+        }
+        histograms.clear();
+
+        // Sample pass: every band writes its samples into its own stretch of each list.
+        forEachBand(height, bands, [&](int band, qsizetype first, qsizetype last) {
+            double **cursor = cursors.data() + std::size_t(band) * Channels * Levels;
+            for (qsizetype y = first; y < last; ++y) {
+                const QRgb *s = sourceRows.row(y);
+                const QRgb *p = productRows.row(y);
+                for (int x = 0; x < width; ++x) {
+                    for (int c = 0; c < Channels; ++c) {
+                        const uint sl = (s[x] >> ChannelShifts[c]) & 0xff;
+                        *cursor[(c << 8) | sl]++ = double((p[x] >> ChannelShifts[c]) & 0xff);
+                    }
+                }
+            }
+        });
+    }
+
+    // The three curves are independent; finalize them side by side.
+    forEachBand(Channels, bandCount(Channels, pixels), [&](int, qsizetype first, qsizetype last) {
+        for (qsizetype c = first; c < last; ++c)
+            curves[c]->finalize();
+    });
+
+    filter->m_coverage
+        = double(filter->m_red.coveredCount() + filter->m_green.coveredCount()
+                 + filter->m_blue.coveredCount())
+        / 768.0 * 100.0;
+    filter->m_maxInconsistency
+        = std::max(std::max(filter->m_red.maxInconsistency(), filter->m_green.maxInconsistency()),
+                   filter->m_blue.maxInconsistency());
+
+    // Deviation of the filtered source from the product, summed per (source, product)
+    // level pair instead of per pixel: the sums are whole numbers, so the result is the
+    // same as accumulating pixel by pixel.
+    int maxDeviation = 0;
+    quint64 deviationSum = 0;
+    for (int c = 0; c < Channels; ++c) {
+        for (int level = 0; level < Levels; ++level) {
+            const int mapped = curves[c]->valueAt(level);
+            for (int p = 0; p < Levels; ++p) {
+                const quint64 count = joint[std::size_t((c << 16) | (level << 8) | p)];
+                if (count == 0)
+                    continue;
+                const int deviation = std::abs(mapped - p);
+                maxDeviation = std::max(maxDeviation, deviation);
+                deviationSum += count * quint64(deviation);
+            }
+        }
+    }
+    filter->m_maxDeviation = double(maxDeviation);
+    filter->m_midDeviation = double(deviationSum) / double(3 * pixels);
+    return filter;
+}
+
+std::unique_ptr<CurvesFilter> CurvesFilter::fromTables(const LevelTable &red,
+                                                      const LevelTable &green,
+                                                      const LevelTable &blue)
+{
+    auto filter = std::make_unique<CurvesFilter>();
+    for (int level = 0; level < Levels; ++level) {
+        filter->m_red.train(level, double(red[std::size_t(level)]));
+        filter->m_green.train(level, double(green[std::size_t(level)]));
+        filter->m_blue.train(level, double(blue[std::size_t(level)]));
+    }
+    filter->m_red.finalize();
+    filter->m_green.finalize();
+    filter->m_blue.finalize();
+    return filter;
+}
+
+CurvesFilter::LevelTable CurvesFilter::levelTable(const YCurve &curve)
+{
+    LevelTable table;
+    for (int level = 0; level < Levels; ++level)
+        table[std::size_t(level)] = curve.valueAt(level);
+    return table;
+}
+
+std::size_t CurvesFilter::memoryUsage() const
+{
+    return m_red.memoryUsage() + m_green.memoryUsage() + m_blue.memoryUsage();
+}
+
+QImage CurvesFilter::apply(const QImage &image) const
+{
+    if (image.isNull())
+        return QImage();
+
+    // One table per channel holding the mapped level, clamped to 0..255 (only a
+    // hand-edited filter file yields values outside), already shifted into place.
+    const YCurve *curves[Channels] = { &m_red, &m_green, &m_blue };
+    quint32 lookup[Channels][Levels];
+    for (int c = 0; c < Channels; ++c) {
+        const LevelTable table = levelTable(*curves[c]);
+        for (int level = 0; level < Levels; ++level)
+            lookup[c][level] = quint32(std::clamp(table[std::size_t(level)], 0, 255))
+                << ChannelShifts[c];
+    }
+
+    const QImage words = pixelWords(image);
+    const QImage::Format format = image.format();
+    const bool direct = format == QImage::Format_RGB32 || format == QImage::Format_ARGB32
+        || format == QImage::Format_ARGB32_Premultiplied;
+    QImage result(image.size(), direct ? format : QImage::Format_RGB32);
+    if (result.isNull())
+        throw std::bad_alloc();
+
+    const int width = image.width();
+    const int height = image.height();
+    const auto inRows = readRows(words);
+    const Scanlines<QRgb, uchar> outRows { result.bits(), result.bytesPerLine() };
+    forEachBand(height, bandCount(height, qsizetype(width) * height),
+                [&](int, qsizetype first, qsizetype last) {
+                    for (qsizetype y = first; y < last; ++y) {
+                        const QRgb *in = inRows.row(y);
+                        QRgb *out = outRows.row(y);
+                        for (int x = 0; x < width; ++x) {
+                            const QRgb pixel = in[x];
+                            out[x] = 0xff000000u | lookup[0][(pixel >> 16) & 0xff]
+                                | lookup[1][(pixel >> 8) & 0xff] | lookup[2][pixel & 0xff];
+                        }
+                    }
+                });
+
+    // Opaque RGB32 words are valid pixels of the other 32-bit RGB formats as they stand;
+    // the remaining formats that can hold the colours get a converted copy.
+    if (!direct && holdsEveryRgbColour(format)) {
+        result.convertTo(format);
+        if (result.format() != format)
+            throw std::bad_alloc();
+    }
+    return result;
+}

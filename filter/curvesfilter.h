@@ -1,0 +1,67 @@
+#ifndef CURVESFILTER_H
+#define CURVESFILTER_H
+
+#include "ycurve.h"
+
+#include <QImage>
+#include <QString>
+#include <QtGlobal>
+
+#include <array>
+#include <memory>
+
+// The "Separate curves" colour filter: one response curve per RGB channel.
+//
+// A filter is complete when generate(), load() or fromTables() returns it and is never
+// changed afterwards.
+class CurvesFilter
+{
+public:
+    using LevelTable = std::array<int, 256>;
+
+    CurvesFilter();
+    Q_DISABLE_COPY_MOVE(CurvesFilter)
+
+    // Learns the curves from every pixel pair of source and product (the product must be
+    // at least as large as the source). Throws std::bad_alloc when memory runs out.
+    static std::unique_ptr<CurvesFilter> generate(const QImage &source, const QImage &product);
+
+    // A filter whose curves map level i to red[i], green[i] and blue[i].
+    static std::unique_ptr<CurvesFilter> fromTables(const LevelTable &red, const LevelTable &green,
+                                                    const LevelTable &blue);
+
+    // Reads a filter file; null when the path holds no curves filter.
+    static std::unique_ptr<CurvesFilter> load(const QString &path);
+    // Writes the filter file; false (and any existing file untouched) when that fails.
+    bool save(const QString &path) const;
+
+    // Maps every pixel through the curves into a new opaque image of the same size.
+    // Throws std::bad_alloc when the result cannot be allocated.
+    QImage apply(const QImage &image) const;
+
+    // The values of a finalized 0..255 curve as integers: entry i is valueAt(i).
+    static LevelTable levelTable(const YCurve &curve);
+
+    double maxInconsistency() const { return m_maxInconsistency; }
+    double coverage() const { return m_coverage; }
+    double maxDeviation() const { return m_maxDeviation; }
+    double midDeviation() const { return m_midDeviation; }
+
+    const YCurve &red() const { return m_red; }
+    const YCurve &green() const { return m_green; }
+    const YCurve &blue() const { return m_blue; }
+
+    // Bytes held by the three curves.
+    std::size_t memoryUsage() const;
+
+private:
+    double m_maxInconsistency = 0.0;
+    double m_coverage = 0.0;
+    double m_maxDeviation = 0.0;
+    double m_midDeviation = 0.0;
+    YCurve m_red { 0, 255 };
+    YCurve m_green { 0, 255 };
+    YCurve m_blue { 0, 255 };
+};
+
+#endif // CURVESFILTER_H
