@@ -51,28 +51,40 @@ void forEachBand(int rows, int bands, const Body &body)
     }
 }
 
-// The image in a 32-bit format whose words, alpha aside, are what QImage::pixel() returns
-// for it: colour-table entries as stored, the stored values of ARGB32 and RGBA8888, and
-// premultiplied values for every other format.
+QImage wordsThroughPixel(const QImage &image)
+{
+    QImage words(image.size(), QImage::Format_ARGB32);
+    if (words.isNull())
+        throw std::bad_alloc();
+    for (int y = 0; y < image.height(); ++y) {
+        auto *line = reinterpret_cast<QRgb *>(words.scanLine(y));
+        for (int x = 0; x < image.width(); ++x)
+            line[x] = image.pixel(x, y);
+    }
+    return words;
+}
+
+// The image in a 32-bit format whose words, alpha aside, are what QImage::pixel() returns:
+// colour-table entries as stored, and stored colour values, premultiplied exactly when the
+// image's own format is.
 QImage pixelWords(const QImage &image)
 {
-    QImage words;
     switch (image.format()) {
     case QImage::Format_RGB32:
     case QImage::Format_ARGB32:
     case QImage::Format_ARGB32_Premultiplied:
         return image;
-    case QImage::Format_Mono:
-    case QImage::Format_MonoLSB:
-    case QImage::Format_Indexed8:
-    case QImage::Format_RGBX8888:
-    case QImage::Format_RGBA8888:
-        words = image.convertToFormat(QImage::Format_ARGB32);
-        break;
+    case QImage::Format_RGBA16FPx4:
+    case QImage::Format_RGBA32FPx4:
+        // QImage::pixel() reads these through a premultiplied round trip that no bulk
+        // conversion repeats; they are rare enough to be read its way.
+        return wordsThroughPixel(image);
     default:
-        words = image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
         break;
     }
+    const bool premultiplied = image.pixelFormat().premultiplied() == QPixelFormat::Premultiplied;
+    QImage words = image.convertToFormat(premultiplied ? QImage::Format_ARGB32_Premultiplied
+                                                       : QImage::Format_ARGB32);
     if (words.isNull() && !image.isNull())
         throw std::bad_alloc();
     return words;
@@ -180,8 +192,8 @@ std::unique_ptr<CurvesFilter> CurvesFilter::generate(const QImage &source, const
                 std::size_t bandCounts[MaxBands];
                 std::size_t total = 0;
                 for (int band = 0; band < bands; ++band) {
-                    const quint32 *row = histograms[std::size_t(band)].data()
-                        + ((c << 16) | (level << 8));
+                    const quint32 *row
+                        = histograms[std::size_t(band)].data() + ((c << 16) | (level << 8));
                     std::size_t count = 0;
                     for (int p = 0; p < Levels; ++p) {
                         count += row[p];
@@ -195,7 +207,8 @@ std::unique_ptr<CurvesFilter> CurvesFilter::generate(const QImage &source, const
                 double *start = curves[c]->appendSamples(level, total);
                 for (int band = 0; band < bands; ++band) {
                     cursors[(std::size_t(band) * Channels + std::size_t(c)) * Levels
-                            + std::size_t(level)] = start;
+                            + std::size_t(level)]
+                        = start;
                     start += bandCounts[band];
                 }
             }
@@ -224,9 +237,8 @@ std::unique_ptr<CurvesFilter> CurvesFilter::generate(const QImage &source, const
             curves[c]->finalize();
     });
 
-    filter->m_coverage
-        = double(filter->m_red.coveredCount() + filter->m_green.coveredCount()
-                 + filter->m_blue.coveredCount())
+    filter->m_coverage = double(filter->m_red.coveredCount() + filter->m_green.coveredCount()
+                                + filter->m_blue.coveredCount())
         / 768.0 * 100.0;
     filter->m_maxInconsistency
         = std::max(std::max(filter->m_red.maxInconsistency(), filter->m_green.maxInconsistency()),
@@ -255,9 +267,8 @@ std::unique_ptr<CurvesFilter> CurvesFilter::generate(const QImage &source, const
     return filter;
 }
 
-std::unique_ptr<CurvesFilter> CurvesFilter::fromTables(const LevelTable &red,
-                                                      const LevelTable &green,
-                                                      const LevelTable &blue)
+std::unique_ptr<CurvesFilter>
+CurvesFilter::fromTables(const LevelTable &red, const LevelTable &green, const LevelTable &blue)
 {
     auto filter = std::make_unique<CurvesFilter>();
     for (int level = 0; level < Levels; ++level) {

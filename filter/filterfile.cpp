@@ -15,16 +15,10 @@ namespace {
 constexpr int CurvesFilterType = 1;
 const char ChannelLetters[3] = { 'R', 'G', 'B' };
 
-QString levelKey(char channel, int level)
-{
-    return QLatin1Char(channel) + QString::number(level);
-}
+QString levelKey(char channel, int level) { return QLatin1Char(channel) + QString::number(level); }
 
 // An integer setting; a missing or non-numeric value reads as 0.
-int readInt(const QSettings &settings, const QString &key)
-{
-    return settings.value(key).toInt();
-}
+int readInt(const QSettings &settings, const QString &key) { return settings.value(key).toInt(); }
 
 } // namespace
 
@@ -60,8 +54,7 @@ bool CurvesFilter::save(const QString &path) const
     {
         QSettings settings(temporaryPath, QSettings::IniFormat);
         settings.setValue(QStringLiteral("FilterType"), CurvesFilterType);
-        const LevelTable tables[3] = { levelTable(m_red), levelTable(m_green),
-                                       levelTable(m_blue) };
+        const LevelTable tables[3] = { levelTable(m_red), levelTable(m_green), levelTable(m_blue) };
         for (int level = 0; level < 256; ++level) {
             for (int c = 0; c < 3; ++c)
                 settings.setValue(levelKey(ChannelLetters[c], level),

@@ -135,8 +135,8 @@ int YCurve::valueAt(int x) const
 
 std::size_t YCurve::memoryUsage() const
 {
-    std::size_t bytes = m_values.capacity() * sizeof(double)
-        + m_samples.capacity() * sizeof(SampleList);
+    std::size_t bytes
+        = m_values.capacity() * sizeof(double) + m_samples.capacity() * sizeof(SampleList);
     for (const SampleList &list : m_samples)
         bytes += list.capacity() * sizeof(double);
     return bytes;
