@@ -1,0 +1,45 @@
+#ifndef BATCHAPPLIER_H
+#define BATCHAPPLIER_H
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+class CurvesFilter;
+
+// Applies one filter to many images, several files at a time, and writes each result
+// with quality 100. A file that cannot be read or written is reported and skipped.
+class BatchApplier
+{
+public:
+    struct Job
+    {
+        QString input;
+        QString output;
+        // The output's image format; empty to take it from the output's suffix.
+        QByteArray format;
+    };
+
+    BatchApplier(const CurvesFilter &filter, bool overwrite);
+
+    // How many files are worked on at once; at least 1.
+    void setWorkers(int workers);
+
+    // Runs every job and returns how many failed. `inputs` are the command's input files,
+    // which are never written to.
+    int run(const QList<Job> &jobs, const QStringList &inputs);
+
+private:
+    // The output's problem, checked before any work; also refuses a second job writing
+    // a file another one already writes.
+    QString refusal(const Job &job, int index, const QList<Job> &jobs,
+                    const QStringList &inputs) const;
+    bool process(const Job &job) const;
+
+    const CurvesFilter &m_filter;
+    bool m_overwrite;
+    int m_workers = 1;
+};
+
+#endif // BATCHAPPLIER_H
