@@ -111,11 +111,11 @@ bool CubeImporter::read(QIODevice *device)
                 return false;
             continue;
         }
-        if (m_size == 0)
-            return fail(line, QStringLiteral("table line before LUT_1D_SIZE"));
         std::array<double, 3> entry;
         if (!parseNumbers(fields, 0, 3, entry.data()))
             return fail(line, QStringLiteral("expected three numbers"));
+        if (m_size == 0)
+            return fail(line, QStringLiteral("table line before LUT_1D_SIZE"));
         if (int(m_entries.size()) == m_size)
             return fail(line,
                         QStringLiteral("more than the %1 table lines of LUT_1D_SIZE").arg(m_size));
