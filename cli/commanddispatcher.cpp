@@ -78,6 +78,7 @@ int CommandDispatcher::run(const QStringList &arguments)
         return usageError(m_parser.errorText());
     if (m_parser.isSet(m_versionOption))
         m_parser.showVersion();
+    showHelpAllIfAsked();
 
     const QStringList positional = m_parser.positionalArguments();
     if (positional.isEmpty()) {
@@ -125,6 +126,7 @@ bool CommandDispatcher::parseCommand(const QString &syntax, const QString &descr
     }
     if (m_parser.isSet(m_helpOption))
         m_parser.showHelp(Success);
+    showHelpAllIfAsked();
 
     m_positional = m_parser.positionalArguments();
     m_positional.removeFirst();
@@ -138,6 +140,14 @@ bool CommandDispatcher::parseCommand(const QString &syntax, const QString &descr
         return false;
     }
     return true;
+}
+
+void CommandDispatcher::showHelpAllIfAsked()
+{
+    // Only process() can show the help with Qt's own options; the arguments parsed
+    // already, so it shows that help and exits.
+    if (m_parser.isSet(QStringLiteral("help-all")))
+        m_parser.process(m_arguments);
 }
 
 int CommandDispatcher::usageError(const QString &problem) const

@@ -42,6 +42,8 @@ private:
     bool parseCommand(const QString &syntax, const QString &description,
                       const QList<Argument> &arguments, const QList<QCommandLineOption> &options,
                       int minPositional, int maxPositional);
+    // Shows the help including Qt's options and exits, when --help-all was given.
+    void showHelpAllIfAsked();
     // Reports wrong usage in one line and returns UsageError.
     int usageError(const QString &problem) const;
     // The value of -o, or a usage error when it is missing.

@@ -935,9 +935,11 @@ void TestCli::ffmpegApplies1DCube()
                     QStringLiteral("rgb24"), QStringLiteral("theirs.png") });
     QVERIFY2(process.waitForFinished(60000) && process.exitCode() == 0,
              process.readAllStandardError().constData());
-    QCOMPARE(largestDifference(QImage(path(QStringLiteral("ours.png"))),
-                               QImage(path(QStringLiteral("theirs.png")))),
-             0);
+    // The LUT holds each level to six decimals, a hair above or below it; a tool that
+    // truncates its float result instead of rounding it lands one level low.
+    const int difference = largestDifference(QImage(path(QStringLiteral("ours.png"))),
+                                             QImage(path(QStringLiteral("theirs.png"))));
+    QVERIFY2(difference >= 0 && difference <= 1, qPrintable(QString::number(difference)));
 }
 
 QTEST_GUILESS_MAIN(TestCli)
