@@ -96,27 +96,27 @@ bool LutExporter::writeCube3D(QIODevice *device, const QString &title, const QSt
     return device->write(chunk) == chunk.size();
 }
 
-QImage LutExporter::haldClut(int level) const
+QImage LutExporter::haldClut() const
 {
-    const int cube = level * level;
-    const int side = cube * level;
-    QImage image(side, side, QImage::Format_RGB32);
+    constexpr int Cube = HaldLevel * HaldLevel;
+    constexpr int Side = Cube * HaldLevel;
+    QImage image(Side, Side, QImage::Format_RGB32);
     if (image.isNull())
         return image;
 
-    int values[3][256];
+    int values[3][Cube];
     for (int c = 0; c < 3; ++c) {
-        for (int i = 0; i < cube; ++i)
-            values[c][i] = int(std::lround(levelAt(c, latticeLevel(i, cube))));
+        for (int i = 0; i < Cube; ++i)
+            values[c][i] = int(std::lround(levelAt(c, latticeLevel(i, Cube))));
     }
-    // Pixel n, counted row by row, holds lattice point (n % cube, n / cube % cube,
-    // n / cube²): red fastest, blue slowest.
-    for (int y = 0; y < side; ++y) {
+    // Pixel n, counted row by row, holds lattice point (n % Cube, n / Cube % Cube,
+    // n / Cube²): red fastest, blue slowest.
+    for (int y = 0; y < Side; ++y) {
         QRgb *row = reinterpret_cast<QRgb *>(image.scanLine(y));
-        for (int x = 0; x < side; ++x) {
-            const int n = y * side + x;
+        for (int x = 0; x < Side; ++x) {
+            const int n = y * Side + x;
             row[x]
-                = qRgb(values[0][n % cube], values[1][n / cube % cube], values[2][n / cube / cube]);
+                = qRgb(values[0][n % Cube], values[1][n / Cube % Cube], values[2][n / Cube / Cube]);
         }
     }
     return image;

@@ -25,8 +25,8 @@ public:
     // A 3D .cube of size³ lattice points, red index fastest.
     bool writeCube3D(QIODevice *device, const QString &title, const QString &origin,
                      int size) const;
-    // A Hald CLUT of the given level: a square image of level³ pixels on a side.
-    QImage haldClut(int level = HaldLevel) const;
+    // A Hald CLUT of level 8: 64 lattice points per channel in a 512×512 image.
+    QImage haldClut() const;
 
     // The output level of channel c (0 red, 1 green, 2 blue) for a real input level
     // 0..255: the curve's integer values joined by straight lines, clamped to 0..255.
