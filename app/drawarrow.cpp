@@ -40,35 +40,37 @@ void blurAlpha(QImage &image, int radius)
     const int w = image.width();
     const int h = image.height();
     std::vector<int> alpha(std::size_t(w) * std::size_t(h));
+    const auto at = [&](int x, int y) -> int & {
+        return alpha[std::size_t(y) * std::size_t(w) + std::size_t(x)];
+    };
     for (int y = 0; y < h; ++y) {
         for (int x = 0; x < w; ++x)
-            alpha[std::size_t(y * w + x)] = qAlpha(image.pixel(x, y));
+            at(x, y) = qAlpha(image.pixel(x, y));
     }
 
+    // Blurs count values reached through value(i), clamping at both ends.
     std::vector<int> line;
-    const auto blurLine = [&](int count, int stride, int start) {
+    const auto blurLine = [&](int count, const auto &value) {
         line.assign(std::size_t(count), 0);
         for (int i = 0; i < count; ++i) {
             int sum = 0;
-            for (int k = -radius; k <= radius; ++k) {
-                const int j = std::clamp(i + k, 0, count - 1);
-                sum += alpha[std::size_t(start + j * stride)];
-            }
+            for (int k = -radius; k <= radius; ++k)
+                sum += value(std::clamp(i + k, 0, count - 1));
             line[std::size_t(i)] = sum / (2 * radius + 1);
         }
         for (int i = 0; i < count; ++i)
-            alpha[std::size_t(start + i * stride)] = line[std::size_t(i)];
+            value(i) = line[std::size_t(i)];
     };
     for (int pass = 0; pass < 2; ++pass) {
         for (int y = 0; y < h; ++y)
-            blurLine(w, 1, y * w);
+            blurLine(w, [&](int x) -> int & { return at(x, y); });
         for (int x = 0; x < w; ++x)
-            blurLine(h, w, x);
+            blurLine(h, [&](int y) -> int & { return at(x, y); });
     }
 
     for (int y = 0; y < h; ++y) {
         for (int x = 0; x < w; ++x)
-            image.setPixel(x, y, qRgba(0, 0, 0, alpha[std::size_t(y * w + x)]));
+            image.setPixel(x, y, qRgba(0, 0, 0, at(x, y)));
     }
 }
 

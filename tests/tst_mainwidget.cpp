@@ -140,7 +140,7 @@ QString textOf(const QWidget *widget)
         return box->title();
     if (const auto *button = qobject_cast<const QAbstractButton *>(widget))
         return button->text();
-    const QString text = qobject_cast<const QLabel *>(widget)->text();
+    QString text = qobject_cast<const QLabel *>(widget)->text();
     if (!Qt::mightBeRichText(text))
         return text;
     QTextDocument document;
@@ -256,7 +256,7 @@ QStringList TestMainWidget::enabledCommands() const
 
 QString TestMainWidget::imageFile(const QString &name, const QString &kind, int seed) const
 {
-    const QString file = path(name);
+    QString file = path(name);
     if (kind == QLatin1String("broken")) {
         QFile broken(file);
         if (!broken.open(QIODevice::WriteOnly) || broken.write("not an image") < 0)
