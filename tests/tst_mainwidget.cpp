@@ -174,6 +174,7 @@ private slots:
     void loadImages();
     void targetLoadRepeatsSizeWarning_data();
     void targetLoadRepeatsSizeWarning();
+    void unreadableTargetCannotBeFiltered();
     void cancelledImageLoadChangesNothing_data();
     void cancelledImageLoadChangesNothing();
     void previews_data();
@@ -627,6 +628,18 @@ void TestMainWidget::targetLoadRepeatsSizeWarning()
     click("selectTargetButton", imageFile("target.png", "20x20"));
     QCOMPARE(message(), expectedMessage);
     QVERIFY(enabledCommands().isEmpty());
+}
+
+void TestMainWidget::unreadableTargetCannotBeFiltered()
+{
+    prepareResult();
+    click("selectTargetButton", imageFile("target.png", "broken"));
+    QCOMPARE(message(), QStringLiteral("WARNING: Failed to load target.png image."));
+    QCOMPARE(enabledCommands(),
+             QStringList({ "generateFilterButton", "saveFilterButton", "saveResultButton" }));
+
+    click("selectTargetButton", imageFile("other.png", "20x20"));
+    QCOMPARE(enabledCommands(), CommandButtons);
 }
 
 void TestMainWidget::cancelledImageLoadChangesNothing_data()

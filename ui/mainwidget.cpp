@@ -201,7 +201,8 @@ void MainWidget::updateControls()
     }
     ui->generateFilterButton->setEnabled(pairReady);
     ui->saveFilterButton->setEnabled(filter != nullptr);
-    ui->applyFilterButton->setEnabled(filter && targetImage);
+    // An unreadable target has nothing to apply the filter to.
+    ui->applyFilterButton->setEnabled(filter && targetImage && !targetImage->isNull());
     ui->saveResultButton->setEnabled(resultImage != nullptr);
 }
 
