@@ -17,7 +17,7 @@ run: all
 test: bootstrap
 	cmake -S . -B build/sanitize -DCMAKE_BUILD_TYPE=Debug -DCHROMALOOM_SANITIZE=ON $(CMAKE_FLAGS)
 	cmake --build build/sanitize -j $(JOBS)
-	cd build/sanitize && QT_QPA_PLATFORM=offscreen ASAN_OPTIONS=detect_leaks=0 \
+	cd build/sanitize && QT_QPA_PLATFORM=offscreen \
 		ctest --output-on-failure -j $(JOBS)
 
 bench: all
