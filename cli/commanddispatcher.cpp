@@ -38,11 +38,11 @@ const QString Description = QStringLiteral(
 
 QString quoted(const QString &text) { return QLatin1Char('\'') + text + QLatin1Char('\''); }
 
-// A whole number written as digits only, as the value of --3d must be.
 const CommandDispatcher::Argument FilterArgument
     = { QStringLiteral("FILTER.cml"), QStringLiteral("The filter file."),
         QStringLiteral("FILTER.cml") };
 
+// A whole number written as digits only, as the value of --3d must be.
 bool isDigits(const QString &text)
 {
     if (text.isEmpty())
@@ -168,6 +168,21 @@ bool CommandDispatcher::requireOutput(QString *output)
     return false;
 }
 
+bool CommandDispatcher::mayWrite(const OutputFile &output, const QStringList &inputs)
+{
+    const QString refusal = output.refusal(inputs);
+    if (refusal.isEmpty())
+        return true;
+    Console::reportFailure(output.path(), refusal);
+    return false;
+}
+
+int CommandDispatcher::writeFailed(const OutputFile &output, const QString &problem)
+{
+    Console::reportFailure(output.path(), problem);
+    return Failure;
+}
+
 std::unique_ptr<CurvesFilter> CommandDispatcher::loadFilter(const QString &path)
 {
     if (!QFileInfo::exists(path)) {
@@ -201,11 +216,8 @@ int CommandDispatcher::generate()
     const QString &sourcePath = m_positional[0];
     const QString &productPath = m_positional[1];
     const OutputFile output(outputPath, m_parser.isSet(m_overwriteOption));
-    const QString refusal = output.refusal({ sourcePath, productPath });
-    if (!refusal.isEmpty()) {
-        Console::reportFailure(outputPath, refusal);
+    if (!mayWrite(output, { sourcePath, productPath }))
         return Failure;
-    }
 
     const QImage source(sourcePath);
     const QImage product(productPath);
@@ -231,10 +243,8 @@ int CommandDispatcher::generate()
     }
     const QString problem
         = output.write([&filter](const QString &path) { return filter->save(path); });
-    if (!problem.isEmpty()) {
-        Console::reportFailure(outputPath, problem);
-        return Failure;
-    }
+    if (!problem.isEmpty())
+        return writeFailed(output, problem);
     Console::printLine(FilterMessages::generationMessage(*filter));
     return Success;
 }
@@ -351,19 +361,14 @@ int CommandDispatcher::plot()
 
     const QString &filterPath = m_positional[0];
     const OutputFile output(outputPath, m_parser.isSet(m_overwriteOption));
-    const QString refusal = output.refusal({ filterPath });
-    if (!refusal.isEmpty()) {
-        Console::reportFailure(outputPath, refusal);
+    if (!mayWrite(output, { filterPath }))
         return Failure;
-    }
     const std::unique_ptr<CurvesFilter> filter = loadFilter(filterPath);
     if (!filter)
         return Failure;
     const QString problem = output.writeImage(CurvePlotter(*filter).plot(), format, -1);
-    if (!problem.isEmpty()) {
-        Console::reportFailure(outputPath, problem);
-        return Failure;
-    }
+    if (!problem.isEmpty())
+        return writeFailed(output, problem);
     return Success;
 }
 
@@ -413,11 +418,8 @@ int CommandDispatcher::exportLut()
 
     const QString &filterPath = m_positional[0];
     const OutputFile output(outputPath, m_parser.isSet(m_overwriteOption));
-    const QString refusal = output.refusal({ filterPath });
-    if (!refusal.isEmpty()) {
-        Console::reportFailure(outputPath, refusal);
+    if (!mayWrite(output, { filterPath }))
         return Failure;
-    }
     const std::unique_ptr<CurvesFilter> filter = loadFilter(filterPath);
     if (!filter)
         return Failure;
@@ -436,10 +438,8 @@ int CommandDispatcher::exportLut()
                                         filterInfo.fileName(), size);
         });
     }
-    if (!problem.isEmpty()) {
-        Console::reportFailure(outputPath, problem);
-        return Failure;
-    }
+    if (!problem.isEmpty())
+        return writeFailed(output, problem);
     return Success;
 }
 
@@ -459,11 +459,8 @@ int CommandDispatcher::importLut()
 
     const QString &cubePath = m_positional[0];
     const OutputFile output(outputPath, m_parser.isSet(m_overwriteOption));
-    const QString refusal = output.refusal({ cubePath });
-    if (!refusal.isEmpty()) {
-        Console::reportFailure(outputPath, refusal);
+    if (!mayWrite(output, { cubePath }))
         return Failure;
-    }
 
     QFile file(cubePath);
     if (!file.open(QIODevice::ReadOnly)) {
@@ -481,9 +478,7 @@ int CommandDispatcher::importLut()
         = CurvesFilter::fromTables(importer.levels(0), importer.levels(1), importer.levels(2));
     const QString problem
         = output.write([&filter](const QString &path) { return filter->save(path); });
-    if (!problem.isEmpty()) {
-        Console::reportFailure(outputPath, problem);
-        return Failure;
-    }
+    if (!problem.isEmpty())
+        return writeFailed(output, problem);
     return Success;
 }

@@ -8,6 +8,7 @@
 #include <memory>
 
 class CurvesFilter;
+class OutputFile;
 
 // Reads the command line, runs the command it names and returns the exit status:
 // 0 on success, 1 when an operation failed, 2 for wrong usage.
@@ -48,6 +49,10 @@ private:
     int usageError(const QString &problem) const;
     // The value of -o, or a usage error when it is missing.
     bool requireOutput(QString *output);
+    // False, after reporting why, when the output must not be written.
+    static bool mayWrite(const OutputFile &output, const QStringList &inputs);
+    // Reports what went wrong while writing the output and returns Failure.
+    static int writeFailed(const OutputFile &output, const QString &problem);
     // The filter in a filter file, or null after reporting the failure.
     static std::unique_ptr<CurvesFilter> loadFilter(const QString &path);
 

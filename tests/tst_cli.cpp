@@ -1,5 +1,6 @@
 #include "curvesfilter.h"
 #include "filtermessages.h"
+#include "imagetesting.h"
 
 #include <QBuffer>
 #include <QDir>
@@ -104,23 +105,6 @@ QImage mapped(const QImage &image, const Tables &tables)
         }
     }
     return result;
-}
-
-// The largest channel difference between two images of equal size, or -1.
-int largestDifference(const QImage &a, const QImage &b)
-{
-    if (a.size() != b.size())
-        return -1;
-    int largest = 0;
-    for (int y = 0; y < a.height(); ++y) {
-        for (int x = 0; x < a.width(); ++x) {
-            const QRgb p = a.pixel(x, y);
-            const QRgb q = b.pixel(x, y);
-            largest = std::max({ largest, std::abs(qRed(p) - qRed(q)),
-                                 std::abs(qGreen(p) - qGreen(q)), std::abs(qBlue(p) - qBlue(q)) });
-        }
-    }
-    return largest;
 }
 
 // The lattice point i of n points spread over levels 0..255, rounded to the nearest level.
@@ -360,8 +344,8 @@ void TestCli::applyToOneFile()
 
     const QImage source(path(QStringLiteral("source.png")));
     const QImage written(path(QStringLiteral("result.png")));
-    QCOMPARE(largestDifference(written, applied(QStringLiteral("smooth.cml"), source)), 0);
-    QCOMPARE(largestDifference(written, mapped(source, smoothTables())), 0);
+    QCOMPARE(largestChannelDifference(written, applied(QStringLiteral("smooth.cml"), source)), 0);
+    QCOMPARE(largestChannelDifference(written, mapped(source, smoothTables())), 0);
 }
 
 void TestCli::applyToDirectory()
@@ -390,8 +374,8 @@ void TestCli::applyToDirectory()
             QStringLiteral("converted/a.b.png"), QStringLiteral("converted/c.png") };
     for (int i = 0; i < outputs.size(); ++i) {
         const QImage target(path(targets[i % 2]));
-        QCOMPARE(largestDifference(QImage(path(outputs[i])),
-                                   applied(QStringLiteral("smooth.cml"), target)),
+        QCOMPARE(largestChannelDifference(QImage(path(outputs[i])),
+                                          applied(QStringLiteral("smooth.cml"), target)),
                  0);
     }
     QCOMPARE(QImageReader(path(QStringLiteral("converted/c.png"))).format(), QByteArray("png"));
@@ -907,8 +891,8 @@ void TestCli::imageMagickAppliesHaldClut()
                     QStringLiteral("theirs.png") });
     QVERIFY2(process.waitForFinished(60000) && process.exitCode() == 0,
              process.readAllStandardError().constData());
-    const int difference = largestDifference(QImage(path(QStringLiteral("ours.png"))),
-                                             QImage(path(QStringLiteral("theirs.png"))));
+    const int difference = largestChannelDifference(QImage(path(QStringLiteral("ours.png"))),
+                                                    QImage(path(QStringLiteral("theirs.png"))));
     QVERIFY2(difference >= 0 && difference <= 1, qPrintable(QString::number(difference)));
 }
 
@@ -937,8 +921,8 @@ void TestCli::ffmpegApplies1DCube()
              process.readAllStandardError().constData());
     // The LUT holds each level to six decimals, a hair above or below it; a tool that
     // truncates its float result instead of rounding it lands one level low.
-    const int difference = largestDifference(QImage(path(QStringLiteral("ours.png"))),
-                                             QImage(path(QStringLiteral("theirs.png"))));
+    const int difference = largestChannelDifference(QImage(path(QStringLiteral("ours.png"))),
+                                                    QImage(path(QStringLiteral("theirs.png"))));
     QVERIFY2(difference >= 0 && difference <= 1, qPrintable(QString::number(difference)));
 }
 

@@ -1,4 +1,5 @@
 #include "curvesfilter.h"
+#include "imagetesting.h"
 #include "perpixelreference.h"
 
 #include <QMetaEnum>
@@ -29,46 +30,6 @@ std::pair<QImage, QImage> imagePair(const QList<PixelPair> &pixels, int width)
         product.setPixel(i % width, i / width, pixels[i].product);
     }
     return { source, product };
-}
-
-QImage randomImage(int width, int height, QImage::Format format, quint32 seed)
-{
-    QRandomGenerator random(seed);
-    QImage image(width, height, QImage::Format_ARGB32);
-    for (int y = 0; y < height; ++y) {
-        auto *line = reinterpret_cast<QRgb *>(image.scanLine(y));
-        for (int x = 0; x < width; ++x)
-            line[x] = random.generate();
-    }
-    if (format == QImage::Format_Indexed8) {
-        // A small random palette with translucent entries, and random indices into it.
-        QImage indexed(width, height, QImage::Format_Indexed8);
-        QList<QRgb> table;
-        for (int i = 0; i < 200; ++i)
-            table.append(random.generate());
-        indexed.setColorTable(table);
-        for (int y = 0; y < height; ++y) {
-            uchar *line = indexed.scanLine(y);
-            for (int x = 0; x < width; ++x)
-                line[x] = uchar(random.bounded(200));
-        }
-        return indexed;
-    }
-    return image.convertToFormat(format);
-}
-
-int largestChannelDifference(const QImage &a, const QImage &b)
-{
-    int largest = 0;
-    for (int y = 0; y < a.height(); ++y) {
-        for (int x = 0; x < a.width(); ++x) {
-            const QRgb p = a.pixel(x, y);
-            const QRgb q = b.pixel(x, y);
-            largest = std::max({ largest, std::abs(qRed(p) - qRed(q)),
-                                 std::abs(qGreen(p) - qGreen(q)), std::abs(qBlue(p) - qBlue(q)) });
-        }
-    }
-    return largest;
 }
 
 } // namespace

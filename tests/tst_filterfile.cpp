@@ -1,8 +1,8 @@
 #include "curvesfilter.h"
+#include "imagetesting.h"
 
 #include <QDir>
 #include <QFile>
-#include <QRandomGenerator>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
@@ -10,17 +10,6 @@
 #include <unistd.h>
 
 namespace {
-
-QImage noise(int width, int height, quint32 seed)
-{
-    QRandomGenerator random(seed);
-    QImage image(width, height, QImage::Format_RGB32);
-    for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x)
-            image.setPixel(x, y, random.generate());
-    }
-    return image;
-}
 
 QByteArray readAll(const QString &path)
 {
@@ -75,7 +64,8 @@ void TestFilterFile::init()
 {
     m_dir = std::make_unique<QTemporaryDir>();
     QVERIFY2(m_dir->isValid(), "temporary directory");
-    m_filter = CurvesFilter::generate(noise(40, 30, 1), noise(40, 30, 2));
+    m_filter = CurvesFilter::generate(randomImage(40, 30, QImage::Format_RGB32, 1),
+                                      randomImage(40, 30, QImage::Format_RGB32, 2));
 }
 
 void TestFilterFile::cleanup()
@@ -100,7 +90,7 @@ void TestFilterFile::roundTrip()
     QCOMPARE(loaded->maxDeviation(), 0.0);
     QCOMPARE(loaded->midDeviation(), 0.0);
 
-    const QImage target = noise(17, 9, 3);
+    const QImage target = randomImage(17, 9, QImage::Format_RGB32, 3);
     QCOMPARE(loaded->apply(target), m_filter->apply(target));
 
     const QStringList keys = QSettings(path, QSettings::IniFormat).allKeys();
