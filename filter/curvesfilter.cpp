@@ -139,8 +139,8 @@ constexpr int Channels = 3;
 constexpr int Levels = 256;
 constexpr int ChannelShifts[Channels] = { 16, 8, 0 };
 
-// Joint histograms of one band: for each channel, how often source level s met product
-// level p, at index (s << 8) | p.
+// Joint histograms of one band: how often source level s met product level p in channel
+// c, at index (c << 16) | (s << 8) | p.
 using JointHistogram = std::vector<quint32>;
 
 } // namespace
