@@ -107,46 +107,16 @@ void MainWidget::on_generateFilterButton_clicked()
 
 void MainWidget::on_saveResultButton_clicked()
 {
-    const QString fileName
-        = saveFileName(QStringLiteral("Save resulting image as"), lastPath, ImageFileFilter);
-    if (fileName.isEmpty()) {
-        ui->messageLabel->setText(QStringLiteral("WARNING: Failed to save ")
-                                  + QStringLiteral(" image."));
-        return;
-    }
-    rememberDirectory(fileName);
-
-    bool saved = false;
-    {
-        const WaitCursor wait;
-        saved = resultImage->save(fileName, nullptr, 100);
-    }
-    const QString name = QFileInfo(fileName).fileName();
-    ui->messageLabel->setText(saved ? QStringLiteral("Image ") + name + QStringLiteral(" saved.")
-                                    : QStringLiteral("WARNING: Failed to save ") + name
-                                      + QStringLiteral(" image."));
+    saveAs(QStringLiteral("Save resulting image as"), ImageFileFilter, QStringLiteral("Image "),
+           QStringLiteral(" image."),
+           [this](const QString &fileName) { return resultImage->save(fileName, nullptr, 100); });
 }
 
 void MainWidget::on_saveFilterButton_clicked()
 {
-    const QString fileName
-        = saveFileName(QStringLiteral("Save filter as"), lastPath, FilterFileFilter);
-    if (fileName.isEmpty()) {
-        ui->messageLabel->setText(QStringLiteral("WARNING: Failed to save ")
-                                  + QStringLiteral(" filter."));
-        return;
-    }
-    rememberDirectory(fileName);
-
-    bool saved = false;
-    {
-        const WaitCursor wait;
-        saved = filter->save(fileName);
-    }
-    const QString name = QFileInfo(fileName).fileName();
-    ui->messageLabel->setText(saved ? QStringLiteral("Filter ") + name + QStringLiteral(" saved.")
-                                    : QStringLiteral("WARNING: Failed to save ") + name
-                                      + QStringLiteral(" filter."));
+    saveAs(QStringLiteral("Save filter as"), FilterFileFilter, QStringLiteral("Filter "),
+           QStringLiteral(" filter."),
+           [this](const QString &fileName) { return filter->save(fileName); });
 }
 
 void MainWidget::on_selectTargetButton_clicked()
@@ -223,6 +193,26 @@ void MainWidget::loadImage(const QString &caption, std::unique_ptr<QImage> &imag
     if (image->isNull())
         ui->messageLabel->setText(QStringLiteral("WARNING: Failed to load ")
                                   + QFileInfo(fileName).fileName() + QStringLiteral(" image."));
+}
+
+void MainWidget::saveAs(const QString &caption, const QString &fileFilter, const QString &kind,
+                        const QString &what, const std::function<bool(const QString &)> &write)
+{
+    const QString fileName = saveFileName(caption, lastPath, fileFilter);
+    if (fileName.isEmpty()) {
+        ui->messageLabel->setText(QStringLiteral("WARNING: Failed to save ") + what);
+        return;
+    }
+    rememberDirectory(fileName);
+
+    bool saved = false;
+    {
+        const WaitCursor wait;
+        saved = write(fileName);
+    }
+    const QString name = QFileInfo(fileName).fileName();
+    ui->messageLabel->setText(saved ? kind + name + QStringLiteral(" saved.")
+                                    : QStringLiteral("WARNING: Failed to save ") + name + what);
 }
 
 void MainWidget::rememberDirectory(const QString &fileName)

@@ -4,6 +4,7 @@
 #include <QString>
 #include <QWidget>
 
+#include <functional>
 #include <memory>
 
 class CurvesFilter;
@@ -47,6 +48,10 @@ private slots:
 private:
     void updateControls();
     void loadImage(const QString &caption, std::unique_ptr<QImage> &image, QLabel *preview);
+    // The two save commands: ask for a name, move lastPath, write, and report
+    // kind + name + " saved." or "WARNING: Failed to save " + name + what.
+    void saveAs(const QString &caption, const QString &fileFilter, const QString &kind,
+                const QString &what, const std::function<bool(const QString &)> &write);
     void rememberDirectory(const QString &fileName);
     static void showPreview(QLabel *label, const QImage &image);
 
