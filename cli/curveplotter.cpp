@@ -4,8 +4,7 @@
 #include <QPolygonF>
 
 CurvePlotter::CurvePlotter(const CurvesFilter &filter)
-    : m_tables { CurvesFilter::levelTable(filter.red()), CurvesFilter::levelTable(filter.green()),
-                 CurvesFilter::levelTable(filter.blue()) }
+    : m_tables(filter.levelTables())
 { }
 
 QPointF CurvePlotter::position(double level, double value)

@@ -23,7 +23,7 @@ public:
     static QPointF position(double level, double value);
 
 private:
-    CurvesFilter::LevelTable m_tables[3];
+    CurvesFilter::LevelTables m_tables;
 };
 
 #endif // CURVEPLOTTER_H

@@ -23,8 +23,7 @@ QString levelList(const QList<int> &levels)
 } // namespace
 
 FilterReport::FilterReport(const CurvesFilter &filter)
-    : m_tables { CurvesFilter::levelTable(filter.red()), CurvesFilter::levelTable(filter.green()),
-                 CurvesFilter::levelTable(filter.blue()) }
+    : m_tables(filter.levelTables())
 { }
 
 bool FilterReport::isIdentity() const

@@ -19,7 +19,7 @@ private:
     QString deviationLine(int channel) const;
     QString outOfRangeLine() const;
 
-    CurvesFilter::LevelTable m_tables[3];
+    CurvesFilter::LevelTables m_tables;
 };
 
 #endif // FILTERREPORT_H

@@ -17,11 +17,10 @@ double latticeLevel(int i, int size) { return i * 255.0 / (size - 1); }
 } // namespace
 
 LutExporter::LutExporter(const CurvesFilter &filter)
+    : m_tables(filter.levelTables())
 {
-    const YCurve *curves[3] = { &filter.red(), &filter.green(), &filter.blue() };
-    for (int c = 0; c < 3; ++c) {
-        m_tables[c] = CurvesFilter::levelTable(*curves[c]);
-        for (int &value : m_tables[c])
+    for (CurvesFilter::LevelTable &table : m_tables) {
+        for (int &value : table)
             value = std::clamp(value, 0, 255);
     }
 }

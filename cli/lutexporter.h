@@ -37,7 +37,7 @@ private:
     // The lattice values of one channel formatted for a .cube line.
     QList<QByteArray> cubeValues(int channel, int size) const;
 
-    CurvesFilter::LevelTable m_tables[3];
+    CurvesFilter::LevelTables m_tables;
 };
 
 #endif // LUTEXPORTER_H

@@ -282,12 +282,15 @@ CurvesFilter::fromTables(const LevelTable &red, const LevelTable &green, const L
     return filter;
 }
 
-CurvesFilter::LevelTable CurvesFilter::levelTable(const YCurve &curve)
+CurvesFilter::LevelTables CurvesFilter::levelTables() const
 {
-    LevelTable table;
-    for (int level = 0; level < Levels; ++level)
-        table[std::size_t(level)] = curve.valueAt(level);
-    return table;
+    const YCurve *curves[Channels] = { &m_red, &m_green, &m_blue };
+    LevelTables tables;
+    for (int c = 0; c < Channels; ++c) {
+        for (int level = 0; level < Levels; ++level)
+            tables[std::size_t(c)][std::size_t(level)] = curves[c]->valueAt(level);
+    }
+    return tables;
 }
 
 std::size_t CurvesFilter::memoryUsage() const
@@ -302,12 +305,12 @@ QImage CurvesFilter::apply(const QImage &image) const
 
     // One table per channel holding the mapped level, clamped to 0..255 (only a
     // hand-edited filter file yields values outside), already shifted into place.
-    const YCurve *curves[Channels] = { &m_red, &m_green, &m_blue };
+    const LevelTables tables = levelTables();
     quint32 lookup[Channels][Levels];
     for (int c = 0; c < Channels; ++c) {
-        const LevelTable table = levelTable(*curves[c]);
         for (int level = 0; level < Levels; ++level)
-            lookup[c][level] = quint32(std::clamp(table[std::size_t(level)], 0, 255))
+            lookup[c][level]
+                = quint32(std::clamp(tables[std::size_t(c)][std::size_t(level)], 0, 255))
                 << ChannelShifts[c];
     }
 

@@ -18,6 +18,7 @@ class CurvesFilter
 {
 public:
     using LevelTable = std::array<int, 256>;
+    using LevelTables = std::array<LevelTable, 3>;
 
     CurvesFilter();
     Q_DISABLE_COPY_MOVE(CurvesFilter)
@@ -39,8 +40,8 @@ public:
     // Throws std::bad_alloc when the result cannot be allocated.
     QImage apply(const QImage &image) const;
 
-    // The values of a finalized 0..255 curve as integers: entry i is valueAt(i).
-    static LevelTable levelTable(const YCurve &curve);
+    // The red, green and blue curve values as integers: entry i is valueAt(i).
+    LevelTables levelTables() const;
 
     double maxInconsistency() const { return m_maxInconsistency; }
     double coverage() const { return m_coverage; }

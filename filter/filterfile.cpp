@@ -54,11 +54,11 @@ bool CurvesFilter::save(const QString &path) const
     {
         QSettings settings(temporaryPath, QSettings::IniFormat);
         settings.setValue(QStringLiteral("FilterType"), CurvesFilterType);
-        const LevelTable tables[3] = { levelTable(m_red), levelTable(m_green), levelTable(m_blue) };
+        const LevelTables tables = levelTables();
         for (int level = 0; level < 256; ++level) {
             for (int c = 0; c < 3; ++c)
                 settings.setValue(levelKey(ChannelLetters[c], level),
-                                  tables[c][std::size_t(level)]);
+                                  tables[std::size_t(c)][std::size_t(level)]);
         }
         settings.sync();
         if (settings.status() != QSettings::NoError)

@@ -25,7 +25,7 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-using Tables = std::array<CurvesFilter::LevelTable, 3>;
+using Tables = CurvesFilter::LevelTables;
 
 struct Run
 {
@@ -68,11 +68,7 @@ Tables steepTables()
     });
 }
 
-Tables tablesOf(const CurvesFilter &filter)
-{
-    return { CurvesFilter::levelTable(filter.red()), CurvesFilter::levelTable(filter.green()),
-             CurvesFilter::levelTable(filter.blue()) };
-}
+Tables tablesOf(const CurvesFilter &filter) { return filter.levelTables(); }
 
 // All three channels in one list (red at 0..255, green at 256..511, blue at 512..767),
 // so that QCOMPARE names the first difference.
