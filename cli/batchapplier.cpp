@@ -2,6 +2,7 @@
 
 #include "console.h"
 #include "curvesfilter.h"
+#include "inputimage.h"
 #include "outputfile.h"
 
 #include <QImage>
@@ -46,11 +47,9 @@ QString BatchApplier::refusal(const Job &job, int index, const QList<Job> &jobs,
 
 bool BatchApplier::process(const Job &job) const
 {
-    const QImage image(job.input);
-    if (image.isNull()) {
-        Console::reportFailure(job.input, QStringLiteral("cannot read image"));
+    const QImage image = readInputImage(job.input);
+    if (image.isNull())
         return false;
-    }
     QImage result;
     try {
         result = m_filter.apply(image);

@@ -1,11 +1,13 @@
 #include "outputfile.h"
 
+#include "durablefile.h"
+
+#include <QBuffer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
 #include <QImageWriter>
-#include <QSaveFile>
 
 #include <sys/stat.h>
 
@@ -35,44 +37,33 @@ QString OutputFile::refusal(const QStringList &inputs) const
     return QString();
 }
 
-QString OutputFile::write(const std::function<bool(const QString &)> &save) const
+QString OutputFile::write(const QByteArray &contents) const
 {
-    if (m_overwrite)
-        return save(m_path) ? QString() : CannotWrite;
-
-    // An empty placeholder claims the name; the real content then replaces it atomically.
-    QFile placeholder(m_path);
-    if (!placeholder.open(QIODevice::WriteOnly | QIODevice::NewOnly))
-        return QFileInfo::exists(m_path) ? AlreadyExists : CannotWrite;
-    placeholder.close();
-    if (!save(m_path)) {
-        placeholder.remove();
-        return CannotWrite;
+    QString error;
+    switch (DurableFile::write(m_path, contents,
+                               m_overwrite ? DurableFile::Mode::Replace
+                                           : DurableFile::Mode::CreateNew,
+                               &error)) {
+    case DurableFile::Result::Written:
+        return QString();
+    case DurableFile::Result::AlreadyExists:
+        return AlreadyExists;
+    case DurableFile::Result::Failed:
+        break;
     }
-    return QString();
-}
-
-QString OutputFile::writeDevice(const std::function<bool(QIODevice *)> &writeTo) const
-{
-    return write([&writeTo](const QString &path) {
-        QSaveFile file(path);
-        if (!file.open(QIODevice::WriteOnly))
-            return false;
-        if (!writeTo(&file)) {
-            file.cancelWriting();
-            return false;
-        }
-        return file.commit();
-    });
+    return CannotWrite + QStringLiteral(": ") + error;
 }
 
 QString OutputFile::writeImage(const QImage &image, const QByteArray &format, int quality) const
 {
-    return writeDevice([&](QIODevice *device) {
-        QImageWriter writer(device, format);
-        writer.setQuality(quality);
-        return writer.write(image);
-    });
+    QByteArray encoded;
+    QBuffer buffer(&encoded);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, format);
+    writer.setQuality(quality);
+    if (!writer.write(image))
+        return CannotWrite + QStringLiteral(": ") + writer.errorString();
+    return write(encoded);
 }
 
 QByteArray OutputFile::imageFormatForSuffix(const QString &path)

@@ -5,15 +5,11 @@
 #include <QString>
 #include <QStringList>
 
-#include <functional>
-
 class QImage;
-class QIODevice;
 
 // A file the tool is about to write, written so that nothing the user had is lost: an
 // existing file is replaced only when overwriting was asked for and never when it is one
-// of the command's inputs, and the new content replaces the old one only once it is
-// complete.
+// of the command's inputs, and the name only ever holds a complete file (DurableFile).
 class OutputFile
 {
 public:
@@ -24,15 +20,11 @@ public:
     // Why the file must not be written, checked before any work starts; empty when it may.
     QString refusal(const QStringList &inputs) const;
 
-    // Runs save(path), which must itself replace the file atomically (QSaveFile), and
-    // returns an empty text or what went wrong. When not overwriting, the name is first
-    // claimed exclusively, so a file that appeared meanwhile is not replaced either.
-    QString write(const std::function<bool(const QString &path)> &save) const;
+    // Writes contents and returns an empty text, or what went wrong. Without overwriting,
+    // a file that appeared at the name meanwhile is not replaced either.
+    QString write(const QByteArray &contents) const;
 
-    // write() for content produced on a device: writeTo() gets the open device.
-    QString writeDevice(const std::function<bool(QIODevice *device)> &writeTo) const;
-
-    // write() for an image in the given format ("png", "jpg", ...) and quality.
+    // write() for an image encoded in the given format ("png", "jpg", ...) and quality.
     QString writeImage(const QImage &image, const QByteArray &format, int quality) const;
 
     // The writable image format a file name's suffix names, or empty.

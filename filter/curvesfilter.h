@@ -33,8 +33,11 @@ public:
 
     // Reads a filter file; null when the path holds no curves filter.
     static std::unique_ptr<CurvesFilter> load(const QString &path);
-    // Writes the filter file; false (and any existing file untouched) when that fails.
+    // Writes the filter file, replacing any existing one; false (and that file untouched)
+    // when the new one could not be written completely.
     bool save(const QString &path) const;
+    // The filter file's contents.
+    QByteArray fileText() const;
 
     // Maps every pixel through the curves into a new opaque image of the same size.
     // Throws std::bad_alloc when the result cannot be allocated.

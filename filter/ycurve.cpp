@@ -5,6 +5,7 @@
 #include <cmath>
 #include <iostream>
 #include <limits>
+#include <stdexcept>
 
 // Truncation toward zero. Values beyond the int range (only absurd training values produce
 // them) saturate instead of overflowing, and a NaN reads as 0.
@@ -54,7 +55,8 @@ void YCurve::train(int x, double y)
 
 double *YCurve::appendSamples(int x, std::size_t count)
 {
-    Q_ASSERT(x >= m_minLevel && x <= m_maxLevel);
+    if (x < m_minLevel || x > m_maxLevel)
+        throw std::out_of_range("YCurve::appendSamples: level out of range");
     m_finalized = false;
     SampleList &list = m_samples[std::size_t(x - m_minLevel)];
     const std::size_t start = list.size();
@@ -127,7 +129,8 @@ int YCurve::valueAt(int x)
 
 int YCurve::valueAt(int x) const
 {
-    Q_ASSERT(m_finalized);
+    if (!m_finalized)
+        return YCurve(*this).valueAt(x);
     if (x < m_minLevel || x > m_maxLevel)
         return x;
     return truncatedLevel(m_values[std::size_t(x - m_minLevel)]);

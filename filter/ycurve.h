@@ -46,7 +46,8 @@ public:
 
     // Finalizes first when samples arrived since the last finalize().
     int valueAt(int x);
-    // For a finalized curve, e.g. one held by a complete filter.
+    // The same without changing the curve: a curve not finalized yet is finalized in a
+    // copy, so the answer is always that of the finalized curve.
     int valueAt(int x) const;
 
     int coveredCount() const { return m_coveredCount; }
@@ -60,11 +61,13 @@ public:
     // Bytes held by the table and the sample lists.
     std::size_t memoryUsage() const;
 
-    // Bulk training: appends count samples to level x, uninitialised, and returns where
-    // they start; the caller writes them. The list grows to exactly its new size.
-    double *appendSamples(int x, std::size_t count);
-
 private:
+    // Bulk training for the filter's generation: appends count samples to level x,
+    // uninitialised, and returns where they start; the caller writes every one of them.
+    // The list grows to exactly its new size.
+    double *appendSamples(int x, std::size_t count);
+    friend class CurvesFilter;
+
     int m_coveredCount;
     double m_maxInconsistency;
     std::vector<double> m_values;

@@ -258,7 +258,7 @@ void TestCli::failures_data()
     failure("apply without a filter", "apply product.png source.png -d out",
             u"product.png: not a filter file"_s);
     failure("apply cannot write", "apply smooth.cml source.png -o nowhere/out.png",
-            u"nowhere/out.png: cannot write"_s);
+            u"nowhere/out.png: cannot write: No such file or directory"_s);
     failure("import an image", "import source.png -o look.cml",
             u"source.png: line 1: expected three numbers"_s);
 

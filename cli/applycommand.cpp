@@ -1,0 +1,94 @@
+#include "applycommand.h"
+
+#include "batchapplier.h"
+#include "commandline.h"
+#include "console.h"
+#include "curvesfilter.h"
+#include "filterloader.h"
+#include "outputfile.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QImageWriter>
+#include <QThread>
+
+ApplyCommand::ApplyCommand(CommandLine &line)
+    : m_line(line)
+{ }
+
+int ApplyCommand::run()
+{
+    const QCommandLineOption directoryOption(
+        QStringList { QStringLiteral("d"), QStringLiteral("directory") },
+        QStringLiteral("Write the results into <dir>, each under its target's base name."),
+        QStringLiteral("dir"));
+    const QCommandLineOption formatOption(
+        QStringList { QStringLiteral("f"), QStringLiteral("format") },
+        QStringLiteral("Write results as <format> (png, jpg, bmp, ...); default: the type of "
+                       "each target (with -d) or of the -o name."),
+        QStringLiteral("format"));
+    const QCommandLineOption jobsOption(
+        QStringList { QStringLiteral("j"), QStringLiteral("jobs") },
+        QStringLiteral("Work on <n> files at once (default: one per core)."), QStringLiteral("n"));
+    if (!m_line.parse(
+            QStringLiteral("FILTER.cml TARGET... (-o OUT | -d DIR)"),
+            QStringLiteral("Applies a filter to one target image (-o) or to many (-d) and "
+                           "writes the results with quality 100."),
+            { filterArgument(),
+              { QStringLiteral("TARGET"), QStringLiteral("The images to filter."),
+                QStringLiteral("TARGET...") } },
+            { m_line.outputOption(), directoryOption, formatOption, m_line.overwriteOption(),
+              jobsOption },
+            2, -1))
+        return CommandLine::UsageError;
+
+    const bool toFile = m_line.isSet(m_line.outputOption());
+    const bool toDirectory = m_line.isSet(directoryOption);
+    if (toFile == toDirectory)
+        return m_line.usageError(QStringLiteral("apply needs either -o OUT or -d DIR"));
+    const QStringList targets = m_line.positional().mid(1);
+    if (toFile && targets.size() > 1)
+        return m_line.usageError(QStringLiteral("-o takes one target; use -d DIR for several"));
+
+    const QByteArray format = m_line.value(formatOption).toLower().toLatin1();
+    if (m_line.isSet(formatOption) && !OutputFile::canWriteFormat(format))
+        return m_line.usageError(
+            QStringLiteral("cannot write images of type %1; known types: %2")
+                .arg(CommandLine::quoted(m_line.value(formatOption)),
+                     QString::fromLatin1(QImageWriter::supportedImageFormats().join(", "))));
+    int workers = QThread::idealThreadCount();
+    if (m_line.isSet(jobsOption)) {
+        bool ok = false;
+        workers = m_line.value(jobsOption).toInt(&ok);
+        if (!ok || workers < 1)
+            return m_line.usageError(QStringLiteral("--jobs needs a whole number of at least 1"));
+    }
+
+    const std::unique_ptr<CurvesFilter> filter = loadFilter(m_line.positional()[0]);
+    if (!filter)
+        return CommandLine::Failure;
+
+    QList<BatchApplier::Job> jobs;
+    if (toFile) {
+        jobs.append({ targets[0], m_line.value(m_line.outputOption()), format });
+    } else {
+        const QString directory = m_line.value(directoryOption);
+        if (!QDir().mkpath(directory)) {
+            Console::reportFailure(directory, QStringLiteral("cannot create directory"));
+            return CommandLine::Failure;
+        }
+        for (const QString &target : targets) {
+            const QFileInfo info(target);
+            const QString suffix = format.isEmpty() ? info.suffix() : QString::fromLatin1(format);
+            QString name = info.completeBaseName();
+            if (!suffix.isEmpty())
+                name += QLatin1Char('.') + suffix;
+            jobs.append({ target, QDir(directory).filePath(name), format });
+        }
+    }
+
+    BatchApplier applier(*filter, m_line.overwrite());
+    applier.setWorkers(workers);
+    const int failures = applier.run(jobs, m_line.positional());
+    return failures == 0 ? CommandLine::Success : CommandLine::Failure;
+}

@@ -1,0 +1,153 @@
+#include "commandline.h"
+
+#include "console.h"
+#include "outputfile.h"
+
+namespace {
+
+const QString Description = QStringLiteral(
+    "Learns colour filters from before/after image pairs, applies them to many images and\n"
+    "exports them as lookup tables for other grading tools.\n"
+    "\n"
+    "Commands:\n"
+    "  generate SOURCE PRODUCT -o FILTER.cml     learn a filter from an image pair\n"
+    "  apply FILTER.cml TARGET... (-o OUT | -d DIR)  apply a filter to images\n"
+    "  info FILTER.cml                           describe a filter\n"
+    "  plot FILTER.cml -o CURVES.png             draw a filter's curves\n"
+    "  export FILTER.cml -o LOOK.cube [--3d [N]] write a 1D or 3D .cube LUT\n"
+    "  export FILTER.cml -o LOOK.png             write a Hald CLUT image\n"
+    "  import LOOK.cube -o FILTER.cml            turn a 1D .cube LUT into a filter\n"
+    "\n"
+    "Run 'chromaloom-cli COMMAND --help' for the options of a command.");
+
+} // namespace
+
+CommandLine::CommandLine(const QStringList &arguments)
+    : m_arguments(arguments)
+    , m_helpOption(m_parser.addHelpOption())
+    , m_versionOption(m_parser.addVersionOption())
+    , m_outputOption(QStringList { QStringLiteral("o"), QStringLiteral("output") },
+                     QStringLiteral("Write to <file>."), QStringLiteral("file"))
+    , m_overwriteOption(QStringLiteral("overwrite"),
+                        QStringLiteral("Replace output files that already exist (never an input)."))
+{ }
+
+bool CommandLine::parseCommandName()
+{
+    m_parser.setApplicationDescription(Description);
+    m_parser.addPositionalArgument(QStringLiteral("command"),
+                                   QStringLiteral("The command to run (see above)."),
+                                   QStringLiteral("COMMAND [options]"));
+    // Everything after the command belongs to it and is parsed once the command is known.
+    m_parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsPositionalArguments);
+    if (!m_parser.parse(m_arguments)) {
+        usageError(m_parser.errorText());
+        return false;
+    }
+    if (m_parser.isSet(m_versionOption))
+        m_parser.showVersion();
+    showHelpAllIfAsked();
+
+    const QStringList positional = m_parser.positionalArguments();
+    if (positional.isEmpty()) {
+        showHelpIfAsked();
+        usageError(QStringLiteral("no command given"));
+        return false;
+    }
+    m_command = positional.constFirst();
+    m_parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsOptions);
+    m_parser.clearPositionalArguments();
+    return true;
+}
+
+int CommandLine::unknownCommand()
+{
+    showHelpIfAsked();
+    const QString unknown = m_command;
+    m_command.clear();
+    return usageError(QStringLiteral("unknown command %1").arg(quoted(unknown)));
+}
+
+void CommandLine::showHelpIfAsked()
+{
+    if (m_parser.isSet(m_helpOption))
+        m_parser.showHelp(Success);
+}
+
+bool CommandLine::parse(const QString &syntax, const QString &description,
+                        const QList<Argument> &arguments, const QList<QCommandLineOption> &options,
+                        int minPositional, int maxPositional)
+{
+    m_parser.setApplicationDescription(description);
+    m_parser.addPositionalArgument(m_command, QStringLiteral("The command."));
+    for (const Argument &argument : arguments)
+        m_parser.addPositionalArgument(argument.name, argument.description, argument.syntax);
+    m_parser.addOptions(options);
+    if (!m_parser.parse(m_arguments)) {
+        usageError(m_parser.errorText());
+        return false;
+    }
+    showHelpIfAsked();
+    showHelpAllIfAsked();
+
+    m_positional = m_parser.positionalArguments();
+    m_positional.removeFirst();
+    if (m_positional.size() < minPositional) {
+        usageError(QStringLiteral("%1 needs %2").arg(m_command, syntax));
+        return false;
+    }
+    if (maxPositional >= 0 && m_positional.size() > maxPositional) {
+        usageError(
+            QStringLiteral("unexpected argument %1").arg(quoted(m_positional[maxPositional])));
+        return false;
+    }
+    return true;
+}
+
+void CommandLine::showHelpAllIfAsked()
+{
+    // Only process() can show the help with Qt's own options; the arguments parsed
+    // already, so it shows that help and exits.
+    if (m_parser.isSet(QStringLiteral("help-all")))
+        m_parser.process(m_arguments);
+}
+
+int CommandLine::usageError(const QString &problem) const
+{
+    const QString help = m_command.isEmpty()
+        ? QStringLiteral("chromaloom-cli --help")
+        : QStringLiteral("chromaloom-cli %1 --help").arg(m_command);
+    Console::reportError(problem + QStringLiteral(" (see '%1')").arg(help));
+    return UsageError;
+}
+
+bool CommandLine::requireOutput(QString *output) const
+{
+    *output = m_parser.value(m_outputOption);
+    if (!output->isEmpty())
+        return true;
+    usageError(QStringLiteral("%1 needs -o with the output file").arg(m_command));
+    return false;
+}
+
+bool CommandLine::mayWrite(const OutputFile &output, const QStringList &inputs)
+{
+    const QString refusal = output.refusal(inputs);
+    if (refusal.isEmpty())
+        return true;
+    Console::reportFailure(output.path(), refusal);
+    return false;
+}
+
+int CommandLine::finishWrite(const OutputFile &output, const QString &problem)
+{
+    if (problem.isEmpty())
+        return Success;
+    Console::reportFailure(output.path(), problem);
+    return Failure;
+}
+
+QString CommandLine::quoted(const QString &text)
+{
+    return QLatin1Char('\'') + text + QLatin1Char('\'');
+}

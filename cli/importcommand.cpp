@@ -1,0 +1,50 @@
+#include "importcommand.h"
+
+#include "commandline.h"
+#include "console.h"
+#include "cubeimporter.h"
+#include "curvesfilter.h"
+#include "outputfile.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+ImportCommand::ImportCommand(CommandLine &line)
+    : m_line(line)
+{ }
+
+int ImportCommand::run()
+{
+    if (!m_line.parse(QStringLiteral("LOOK.cube -o FILTER.cml"),
+                      QStringLiteral("Turns a 1D .cube LUT (2 to 65536 entries) into a filter "
+                                     "file, sampled at the 256 levels by linear interpolation and "
+                                     "rounded to the nearest level."),
+                      { { QStringLiteral("LOOK.cube"), QStringLiteral("The 1D .cube file."),
+                          QStringLiteral("LOOK.cube") } },
+                      { m_line.outputOption(), m_line.overwriteOption() }, 1, 1))
+        return CommandLine::UsageError;
+    QString outputPath;
+    if (!m_line.requireOutput(&outputPath))
+        return CommandLine::UsageError;
+
+    const QString &cubePath = m_line.positional()[0];
+    const OutputFile output(outputPath, m_line.overwrite());
+    if (!CommandLine::mayWrite(output, { cubePath }))
+        return CommandLine::Failure;
+
+    QFile file(cubePath);
+    if (!file.open(QIODevice::ReadOnly)) {
+        Console::reportFailure(cubePath,
+                               QFileInfo::exists(cubePath) ? QStringLiteral("cannot read file")
+                                                           : QStringLiteral("no such file"));
+        return CommandLine::Failure;
+    }
+    CubeImporter importer;
+    if (!importer.read(&file)) {
+        Console::reportFailure(cubePath, importer.errorString());
+        return CommandLine::Failure;
+    }
+    const std::unique_ptr<CurvesFilter> filter
+        = CurvesFilter::fromTables(importer.levels(0), importer.levels(1), importer.levels(2));
+    return CommandLine::finishWrite(output, output.write(filter->fileText()));
+}
