@@ -3,8 +3,9 @@
 #include "batchapplier.h"
 #include "commandline.h"
 #include "console.h"
-#include "curvesfilter.h"
 #include "filterloader.h"
+#include "imagefile.h"
+#include "look.h"
 #include "outputfile.h"
 
 #include <QDir>
@@ -30,15 +31,25 @@ int ApplyCommand::run()
     const QCommandLineOption jobsOption(
         QStringList { QStringLiteral("j"), QStringLiteral("jobs") },
         QStringLiteral("Work on <n> files at once (default: one per core)."), QStringLiteral("n"));
+    const QCommandLineOption strengthOption(
+        QStringLiteral("strength"),
+        QStringLiteral("Apply the filter at strength <s> from 0 (no change) to 1 (full, the "
+                       "default)."),
+        QStringLiteral("s"));
+    const QCommandLineOption qualityOption(
+        QStringLiteral("quality"),
+        QStringLiteral("Quality of JPEG and WebP results, 0..100 (default 100)."),
+        QStringLiteral("n"));
     if (!m_line.parse(
-            QStringLiteral("FILTER.cml TARGET... (-o OUT | -d DIR)"),
-            QStringLiteral("Applies a filter to one target image (-o) or to many (-d) and "
-                           "writes the results with quality 100."),
+            QStringLiteral("FILTER TARGET... (-o OUT | -d DIR)"),
+            QStringLiteral("Applies a filter to one target image (-o) or to many (-d). Each "
+                           "result is upright and keeps its target's colour profile and "
+                           "metadata."),
             { filterArgument(),
               { QStringLiteral("TARGET"), QStringLiteral("The images to filter."),
                 QStringLiteral("TARGET...") } },
             { m_line.outputOption(), directoryOption, formatOption, m_line.overwriteOption(),
-              jobsOption },
+              jobsOption, strengthOption, qualityOption },
             2, -1))
         return CommandLine::UsageError;
 
@@ -51,7 +62,7 @@ int ApplyCommand::run()
         return m_line.usageError(QStringLiteral("-o takes one target; use -d DIR for several"));
 
     const QByteArray format = m_line.value(formatOption).toLower().toLatin1();
-    if (m_line.isSet(formatOption) && !OutputFile::canWriteFormat(format))
+    if (m_line.isSet(formatOption) && !ImageFile::canWriteFormat(format))
         return m_line.usageError(
             QStringLiteral("cannot write images of type %1; known types: %2")
                 .arg(CommandLine::quoted(m_line.value(formatOption)),
@@ -64,9 +75,23 @@ int ApplyCommand::run()
             return m_line.usageError(QStringLiteral("--jobs needs a whole number of at least 1"));
     }
 
-    const std::unique_ptr<CurvesFilter> filter = loadFilter(m_line.positional()[0]);
-    if (!filter)
+    double strength = 1.0;
+    if (m_line.isSet(strengthOption) && !parseStrength(m_line, strengthOption, &strength))
+        return CommandLine::UsageError;
+    int quality = 100;
+    if (m_line.isSet(qualityOption)) {
+        bool ok = false;
+        quality = m_line.value(qualityOption).toInt(&ok);
+        if (!ok || quality < 0 || quality > 100)
+            return m_line.usageError(
+                QStringLiteral("--quality needs a whole number from 0 to 100"));
+    }
+
+    std::unique_ptr<Look> look = loadLook(m_line.positional()[0]);
+    if (!look)
         return CommandLine::Failure;
+    if (strength != 1.0)
+        look = look->withStrength(strength);
 
     QList<BatchApplier::Job> jobs;
     if (toFile) {
@@ -87,8 +112,9 @@ int ApplyCommand::run()
         }
     }
 
-    BatchApplier applier(*filter, m_line.overwrite());
+    BatchApplier applier(*look, m_line.overwrite());
     applier.setWorkers(workers);
+    applier.setQuality(quality);
     const int failures = applier.run(jobs, m_line.positional());
     return failures == 0 ? CommandLine::Success : CommandLine::Failure;
 }

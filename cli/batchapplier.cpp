@@ -1,9 +1,11 @@
 #include "batchapplier.h"
 
 #include "console.h"
-#include "curvesfilter.h"
+#include "imagefile.h"
 #include "inputimage.h"
+#include "look.h"
 #include "outputfile.h"
+#include "photometadata.h"
 
 #include <QImage>
 
@@ -13,14 +15,8 @@
 #include <thread>
 #include <vector>
 
-namespace {
-
-constexpr int WriteQuality = 100;
-
-} // namespace
-
-BatchApplier::BatchApplier(const CurvesFilter &filter, bool overwrite)
-    : m_filter(filter)
+BatchApplier::BatchApplier(const Look &look, bool overwrite)
+    : m_look(look)
     , m_overwrite(overwrite)
 { }
 
@@ -38,7 +34,7 @@ QString BatchApplier::refusal(const Job &job, int index, const QList<Job> &jobs,
             return QStringLiteral("also the output for %1; written once only")
                 .arg(jobs[earlier].input);
     }
-    if (job.format.isEmpty() && OutputFile::imageFormatForSuffix(job.output).isEmpty())
+    if (job.format.isEmpty() && ImageFile::formatForFileName(job.output).isEmpty())
         return QStringLiteral(
                    "cannot write: no image type for suffix \"%1\" (choose one with --format)")
             .arg(job.output.section(QLatin1Char('.'), -1));
@@ -52,15 +48,30 @@ bool BatchApplier::process(const Job &job) const
         return false;
     QImage result;
     try {
-        result = m_filter.apply(image);
+        result = m_look.apply(image);
     } catch (const std::bad_alloc &) {
         Console::reportFailure(job.input, QStringLiteral("not enough memory to apply the filter"));
         return false;
     }
     const QByteArray format
-        = job.format.isEmpty() ? OutputFile::imageFormatForSuffix(job.output) : job.format;
-    const QString problem
-        = OutputFile(job.output, m_overwrite).writeImage(result, format, WriteQuality);
+        = job.format.isEmpty() ? ImageFile::formatForFileName(job.output) : job.format;
+    const bool png = format == "png";
+    QString error;
+    QByteArray encoded = ImageFile::encode(result, format, png ? -1 : m_quality, &error);
+    if (encoded.isEmpty()) {
+        Console::reportFailure(job.output, QStringLiteral("cannot write: ") + error);
+        return false;
+    }
+    // Damaged metadata costs at most itself, with one warning line.
+    QString warning;
+    const PhotoMetadata metadata = PhotoMetadata::read(job.input, &warning);
+    QString embedWarning;
+    encoded = metadata.embedInto(encoded, &embedWarning);
+    if (warning.isEmpty())
+        warning = embedWarning;
+    if (!warning.isEmpty())
+        Console::reportFailure(job.input, QStringLiteral("warning: ") + warning);
+    const QString problem = OutputFile(job.output, m_overwrite).write(encoded);
     if (!problem.isEmpty()) {
         Console::reportFailure(job.output, problem);
         return false;

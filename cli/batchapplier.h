@@ -6,10 +6,11 @@
 #include <QString>
 #include <QStringList>
 
-class CurvesFilter;
+class Look;
 
-// Applies one filter to many images, several files at a time, and writes each result
-// with quality 100. A file that cannot be read or written is reported and skipped.
+// Applies one look to many images, several files at a time, and writes each result with
+// the target's colour profile and metadata. A file that cannot be read or written is
+// reported and skipped.
 class BatchApplier
 {
 public:
@@ -21,10 +22,13 @@ public:
         QByteArray format;
     };
 
-    BatchApplier(const CurvesFilter &filter, bool overwrite);
+    BatchApplier(const Look &look, bool overwrite);
 
     // How many files are worked on at once; at least 1.
     void setWorkers(int workers);
+    // The quality of JPEG and WebP results, 0..100 (default 100); PNG results always get
+    // zlib's default compression.
+    void setQuality(int quality) { m_quality = quality; }
 
     // Runs every job and returns how many failed. `inputs` are the command's input files,
     // which are never written to.
@@ -37,9 +41,10 @@ private:
                     const QStringList &inputs) const;
     bool process(const Job &job) const;
 
-    const CurvesFilter &m_filter;
+    const Look &m_look;
     bool m_overwrite;
     int m_workers = 1;
+    int m_quality = 100;
 };
 
 #endif // BATCHAPPLIER_H

@@ -34,9 +34,8 @@ public:
 
     // Sets the command's arguments and options, parses again, and handles --help; `syntax`
     // is what a usage error quotes. False (after reporting) when the arguments do not fit.
-    bool parse(const QString &syntax, const QString &description,
-               const QList<Argument> &arguments, const QList<QCommandLineOption> &options,
-               int minPositional, int maxPositional);
+    bool parse(const QString &syntax, const QString &description, const QList<Argument> &arguments,
+               const QList<QCommandLineOption> &options, int minPositional, int maxPositional);
 
     // The positional arguments after the command's name.
     const QStringList &positional() const { return m_positional; }

@@ -1,12 +1,12 @@
 #include "exportcommand.h"
 
 #include "commandline.h"
-#include "curvesfilter.h"
+#include "console.h"
 #include "filterloader.h"
-#include "lutexporter.h"
+#include "look.h"
+#include "lutwriter.h"
 #include "outputfile.h"
 
-#include <QBuffer>
 #include <QFileInfo>
 
 namespace {
@@ -36,21 +36,28 @@ int ExportCommand::run()
     for (int i = 0; i < arguments.size(); ++i) {
         if (arguments[i] == QLatin1String("--3d")
             && (i + 1 == arguments.size() || !isDigits(arguments[i + 1])))
-            arguments.insert(i + 1, QString::number(LutExporter::Default3DSize));
+            arguments.insert(i + 1, QString::number(LutWriter::Default3DSize));
     }
     const QCommandLineOption cube3DOption(
         QStringLiteral("3d"),
         QStringLiteral("Write a 3D .cube of <n>³ points (%1..%2, default %3) instead of a 1D one.")
-            .arg(LutExporter::Min3DSize)
-            .arg(LutExporter::Max3DSize)
-            .arg(LutExporter::Default3DSize),
+            .arg(LutWriter::Min3DSize)
+            .arg(LutWriter::Max3DSize)
+            .arg(LutWriter::Default3DSize),
         QStringLiteral("n"));
-    if (!m_line.parse(QStringLiteral("FILTER.cml -o LOOK.cube|LOOK.png"),
-                      QStringLiteral("Exports a filter as a 1D .cube LUT (the default), a 3D "
-                                     ".cube LUT (--3d), or, for an output name ending in .png, "
-                                     "a Hald CLUT image of level 8 (512x512)."),
-                      { filterArgument() },
-                      { m_line.outputOption(), cube3DOption, m_line.overwriteOption() }, 1, 1))
+    const QCommandLineOption strengthOption(
+        QStringLiteral("strength"),
+        QStringLiteral("Export the filter at strength <s> from 0 (no change) to 1 (full, the "
+                       "default)."),
+        QStringLiteral("s"));
+    if (!m_line.parse(
+            QStringLiteral("FILTER -o LOOK.cube|LOOK.png"),
+            QStringLiteral("Exports a filter as a 1D .cube LUT (the default), a 3D "
+                           ".cube LUT (--3d), or, for an output name ending in .png, "
+                           "a Hald CLUT image of level 8 (512x512)."),
+            { filterArgument() },
+            { m_line.outputOption(), cube3DOption, strengthOption, m_line.overwriteOption() }, 1,
+            1))
         return CommandLine::UsageError;
     QString outputPath;
     if (!m_line.requireOutput(&outputPath))
@@ -68,30 +75,38 @@ int ExportCommand::run()
                 "--3d applies to .cube files; a .png is always a Hald CLUT of level 8"));
         bool ok = false;
         size = m_line.value(cube3DOption).toInt(&ok);
-        if (!ok || size < LutExporter::Min3DSize || size > LutExporter::Max3DSize)
+        if (!ok || size < LutWriter::Min3DSize || size > LutWriter::Max3DSize)
             return m_line.usageError(QStringLiteral("--3d needs a size from %1 to %2")
-                                         .arg(LutExporter::Min3DSize)
-                                         .arg(LutExporter::Max3DSize));
+                                         .arg(LutWriter::Min3DSize)
+                                         .arg(LutWriter::Max3DSize));
     }
+
+    double strength = 1.0;
+    if (m_line.isSet(strengthOption) && !parseStrength(m_line, strengthOption, &strength))
+        return CommandLine::UsageError;
 
     const QString &filterPath = m_line.positional()[0];
     const OutputFile output(outputPath, m_line.overwrite());
     if (!CommandLine::mayWrite(output, { filterPath }))
         return CommandLine::Failure;
-    const std::unique_ptr<CurvesFilter> filter = loadFilter(filterPath);
-    if (!filter)
+    std::unique_ptr<Look> look = loadLook(filterPath);
+    if (!look)
         return CommandLine::Failure;
+    if (!hald && size == 0 && look->kind() != Look::Kind::Curves) {
+        Console::reportFailure(filterPath,
+                               QStringLiteral("a 1D .cube holds separate curves only; export this "
+                                              "filter as a 3D .cube (--3d) or a Hald CLUT (.png)"));
+        return CommandLine::Failure;
+    }
+    if (strength != 1.0)
+        look = look->withStrength(strength);
 
-    const LutExporter exporter(*filter);
+    const LutWriter writer = look->lutWriter();
     if (hald)
-        return CommandLine::finishWrite(output, output.writeImage(exporter.haldClut(), "png", -1));
+        return CommandLine::finishWrite(output, output.writeImage(writer.haldClut(), "png", -1));
     const QFileInfo filterInfo(filterPath);
-    QByteArray cube;
-    QBuffer buffer(&cube);
-    buffer.open(QIODevice::WriteOnly);
-    if (size == 0)
-        exporter.writeCube1D(&buffer, filterInfo.completeBaseName(), filterInfo.fileName());
-    else
-        exporter.writeCube3D(&buffer, filterInfo.completeBaseName(), filterInfo.fileName(), size);
+    const QByteArray cube = size == 0
+        ? writer.cube1D(filterInfo.completeBaseName(), filterInfo.fileName())
+        : writer.cube3D(filterInfo.completeBaseName(), filterInfo.fileName(), size);
     return CommandLine::finishWrite(output, output.write(cube));
 }

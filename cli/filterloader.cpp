@@ -1,24 +1,30 @@
 #include "filterloader.h"
 
 #include "console.h"
-#include "curvesfilter.h"
-
-#include <QFileInfo>
+#include "look.h"
 
 CommandLine::Argument filterArgument()
 {
-    return { QStringLiteral("FILTER.cml"), QStringLiteral("The filter file."),
-             QStringLiteral("FILTER.cml") };
+    return { QStringLiteral("FILTER"),
+             QStringLiteral("The filter: a filter file (.cml) or a 1D or 3D .cube LUT."),
+             QStringLiteral("FILTER") };
 }
 
-std::unique_ptr<CurvesFilter> loadFilter(const QString &path)
+bool parseStrength(const CommandLine &line, const QCommandLineOption &option, double *strength)
 {
-    if (!QFileInfo::exists(path)) {
-        Console::reportFailure(path, QStringLiteral("no such file"));
-        return nullptr;
-    }
-    std::unique_ptr<CurvesFilter> filter = CurvesFilter::load(path);
-    if (!filter)
-        Console::reportFailure(path, QStringLiteral("not a filter file"));
-    return filter;
+    bool ok = false;
+    *strength = line.value(option).toDouble(&ok);
+    if (ok && *strength >= 0.0 && *strength <= 1.0)
+        return true;
+    line.usageError(QStringLiteral("--strength needs a number from 0 to 1"));
+    return false;
+}
+
+std::unique_ptr<Look> loadLook(const QString &path)
+{
+    QString error;
+    std::unique_ptr<Look> look = Look::load(path, &error);
+    if (!look)
+        Console::reportFailure(path, error);
+    return look;
 }

@@ -5,12 +5,15 @@
 
 #include <memory>
 
-class CurvesFilter;
+class Look;
 
 // The FILTER argument as the help lists it.
 CommandLine::Argument filterArgument();
 
-// The filter in a filter file, or null after reporting the failure.
-std::unique_ptr<CurvesFilter> loadFilter(const QString &path);
+// The look in a filter file or .cube, or null after reporting the failure.
+std::unique_ptr<Look> loadLook(const QString &path);
+
+// The value of a --strength option, 0..1; false after reporting wrong usage.
+bool parseStrength(const CommandLine &line, const QCommandLineOption &option, double *strength);
 
 #endif // FILTERLOADER_H

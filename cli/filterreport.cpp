@@ -53,10 +53,11 @@ QStringList FilterReport::lines() const
 QString FilterReport::deviationLine(int channel) const
 {
     const CurvesFilter::LevelTable &table = m_tables[channel];
-    int largest = 0;
+    // 64 bits: a hand-edited value near the int limits is far from every level.
+    qint64 largest = 0;
     QList<int> levels;
     for (int level = 0; level < 256; ++level) {
-        const int deviation = std::abs(table[std::size_t(level)] - level);
+        const qint64 deviation = std::abs(qint64(table[std::size_t(level)]) - level);
         if (deviation > largest) {
             largest = deviation;
             levels.clear();

@@ -3,7 +3,7 @@
 
 class CommandLine;
 
-// generate SOURCE PRODUCT -o FILTER: learns a filter from an image pair.
+// generate SOURCE PRODUCT -o FILTER [--method M]: learns a filter from an image pair.
 class GenerateCommand
 {
 public:

@@ -2,7 +2,7 @@
 
 #include "commandline.h"
 #include "console.h"
-#include "cubeimporter.h"
+#include "cubefile.h"
 #include "curvesfilter.h"
 #include "outputfile.h"
 
@@ -39,12 +39,18 @@ int ImportCommand::run()
                                                            : QStringLiteral("no such file"));
         return CommandLine::Failure;
     }
-    CubeImporter importer;
-    if (!importer.read(&file)) {
-        Console::reportFailure(cubePath, importer.errorString());
+    CubeFile cube;
+    if (!cube.read(&file)) {
+        Console::reportFailure(cubePath, cube.errorString());
+        return CommandLine::Failure;
+    }
+    if (cube.kind() != CubeFile::Kind::Table1D) {
+        Console::reportFailure(cubePath,
+                               QStringLiteral("a 3D LUT; only 1D .cube files can be imported "
+                                              "(apply and export read 3D ones as they are)"));
         return CommandLine::Failure;
     }
     const std::unique_ptr<CurvesFilter> filter
-        = CurvesFilter::fromTables(importer.levels(0), importer.levels(1), importer.levels(2));
+        = CurvesFilter::fromTables(cube.levels(0), cube.levels(1), cube.levels(2));
     return CommandLine::finishWrite(output, output.write(filter->fileText()));
 }

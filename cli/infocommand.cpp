@@ -4,6 +4,8 @@
 #include "console.h"
 #include "filterloader.h"
 #include "filterreport.h"
+#include "look.h"
+#include "lookreport.h"
 
 InfoCommand::InfoCommand(CommandLine &line)
     : m_line(line)
@@ -11,16 +13,18 @@ InfoCommand::InfoCommand(CommandLine &line)
 
 int InfoCommand::run()
 {
-    if (!m_line.parse(QStringLiteral("FILTER.cml"),
+    if (!m_line.parse(QStringLiteral("FILTER"),
                       QStringLiteral("Describes a filter: its kind, whether it is the identity, "
                                      "where each channel departs most from identity and whether "
                                      "any value lies outside 0..255."),
                       { filterArgument() }, {}, 1, 1))
         return CommandLine::UsageError;
-    const std::unique_ptr<CurvesFilter> filter = loadFilter(m_line.positional()[0]);
-    if (!filter)
+    const std::unique_ptr<Look> look = loadLook(m_line.positional()[0]);
+    if (!look)
         return CommandLine::Failure;
-    const QStringList lines = FilterReport(*filter).lines();
+    const QStringList lines = look->curves() ? FilterReport(*look->curves()).lines()
+        : look->mixing()                     ? LookReport::lines(*look->mixing())
+                                             : LookReport::lines(*look->mapping());
     for (const QString &line : lines)
         Console::printLine(line);
     return CommandLine::Success;

@@ -1,13 +1,11 @@
 #include "outputfile.h"
 
 #include "durablefile.h"
+#include "imagefile.h"
 
-#include <QBuffer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QImage>
-#include <QImageWriter>
 
 #include <sys/stat.h>
 
@@ -40,10 +38,9 @@ QString OutputFile::refusal(const QStringList &inputs) const
 QString OutputFile::write(const QByteArray &contents) const
 {
     QString error;
-    switch (DurableFile::write(m_path, contents,
-                               m_overwrite ? DurableFile::Mode::Replace
-                                           : DurableFile::Mode::CreateNew,
-                               &error)) {
+    switch (DurableFile::write(
+        m_path, contents, m_overwrite ? DurableFile::Mode::Replace : DurableFile::Mode::CreateNew,
+        &error)) {
     case DurableFile::Result::Written:
         return QString();
     case DurableFile::Result::AlreadyExists:
@@ -56,25 +53,11 @@ QString OutputFile::write(const QByteArray &contents) const
 
 QString OutputFile::writeImage(const QImage &image, const QByteArray &format, int quality) const
 {
-    QByteArray encoded;
-    QBuffer buffer(&encoded);
-    buffer.open(QIODevice::WriteOnly);
-    QImageWriter writer(&buffer, format);
-    writer.setQuality(quality);
-    if (!writer.write(image))
-        return CannotWrite + QStringLiteral(": ") + writer.errorString();
+    QString error;
+    const QByteArray encoded = ImageFile::encode(image, format, quality, &error);
+    if (encoded.isEmpty())
+        return CannotWrite + QStringLiteral(": ") + error;
     return write(encoded);
-}
-
-QByteArray OutputFile::imageFormatForSuffix(const QString &path)
-{
-    const QByteArray suffix = QFileInfo(path).suffix().toLower().toLatin1();
-    return canWriteFormat(suffix) ? suffix : QByteArray();
-}
-
-bool OutputFile::canWriteFormat(const QByteArray &format)
-{
-    return !format.isEmpty() && QImageWriter::supportedImageFormats().contains(format.toLower());
 }
 
 bool OutputFile::sameFile(const QString &a, const QString &b)

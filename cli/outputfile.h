@@ -27,11 +27,6 @@ public:
     // write() for an image encoded in the given format ("png", "jpg", ...) and quality.
     QString writeImage(const QImage &image, const QByteArray &format, int quality) const;
 
-    // The writable image format a file name's suffix names, or empty.
-    static QByteArray imageFormatForSuffix(const QString &path);
-    // Whether Qt can write images in this format.
-    static bool canWriteFormat(const QByteArray &format);
-
     // Whether two paths name the same file, following symbolic links.
     static bool sameFile(const QString &a, const QString &b);
 

@@ -2,8 +2,10 @@
 
 #include "commandline.h"
 #include "curveplotter.h"
-#include "curvesfilter.h"
 #include "filterloader.h"
+#include "imagefile.h"
+#include "look.h"
+#include "lookplotter.h"
 #include "outputfile.h"
 
 PlotCommand::PlotCommand(CommandLine &line)
@@ -12,16 +14,17 @@ PlotCommand::PlotCommand(CommandLine &line)
 
 int PlotCommand::run()
 {
-    if (!m_line.parse(QStringLiteral("FILTER.cml -o CURVES.png"),
-                      QStringLiteral("Draws the filter's red, green and blue curves (output over "
-                                     "input level) on a grid with the identity diagonal."),
+    if (!m_line.parse(QStringLiteral("FILTER -o PLOT.png"),
+                      QStringLiteral("Draws the filter: the red, green and blue curves of separate "
+                                     "curves, the nine curves of channel mixing curves, or the "
+                                     "neutral axis and hue sweeps of a full area mapping."),
                       { filterArgument() }, { m_line.outputOption(), m_line.overwriteOption() }, 1,
                       1))
         return CommandLine::UsageError;
     QString outputPath;
     if (!m_line.requireOutput(&outputPath))
         return CommandLine::UsageError;
-    const QByteArray format = OutputFile::imageFormatForSuffix(outputPath);
+    const QByteArray format = ImageFile::formatForFileName(outputPath);
     if (format.isEmpty())
         return m_line.usageError(
             QStringLiteral("%1 does not name an image type Qt can write; use e.g. CURVES.png")
@@ -31,9 +34,11 @@ int PlotCommand::run()
     const OutputFile output(outputPath, m_line.overwrite());
     if (!CommandLine::mayWrite(output, { filterPath }))
         return CommandLine::Failure;
-    const std::unique_ptr<CurvesFilter> filter = loadFilter(filterPath);
-    if (!filter)
+    const std::unique_ptr<Look> look = loadLook(filterPath);
+    if (!look)
         return CommandLine::Failure;
-    return CommandLine::finishWrite(output,
-                                    output.writeImage(CurvePlotter(*filter).plot(), format, -1));
+    const QImage plot = look->curves() ? CurvePlotter(*look->curves()).plot()
+        : look->mixing()               ? LookPlotter::plot(*look->mixing())
+                                       : LookPlotter::plot(*look->mapping());
+    return CommandLine::finishWrite(output, output.writeImage(plot, format, -1));
 }

@@ -1,139 +1,21 @@
 #include "curvesfilter.h"
 
-#include <QThread>
+#include "imagebands.h"
+
+#include <QColorSpace>
 
 #include <algorithm>
 #include <cstdlib>
-#include <exception>
 #include <new>
-#include <thread>
 #include <vector>
 
 namespace {
 
-// Below this many pixels a second thread costs more than it saves.
-constexpr qsizetype ParallelThreshold = 1 << 16;
-
-// Never more bands than this, however many cores there are.
-constexpr int MaxBands = 16;
-
-// How many threads share a job of the given number of rows and pixels.
-int bandCount(int rows, qsizetype pixels)
-{
-    if (pixels < ParallelThreshold)
-        return 1;
-    return std::clamp(QThread::idealThreadCount(), 1, std::clamp(rows, 1, MaxBands));
-}
-
-// Runs body(band, first, last) on `bands` consecutive stretches of [0, rows), one thread
-// each, and rethrows on the calling thread whatever a band threw.
-template<typename Body>
-void forEachBand(int rows, int bands, const Body &body)
-{
-    std::vector<std::exception_ptr> errors(static_cast<std::size_t>(bands));
-    auto run = [&](int band) {
-        try {
-            body(band, qsizetype(rows) * band / bands, qsizetype(rows) * (band + 1) / bands);
-        } catch (...) {
-            errors[std::size_t(band)] = std::current_exception();
-        }
-    };
-    std::vector<std::thread> threads;
-    threads.reserve(std::size_t(bands - 1));
-    for (int band = 1; band < bands; ++band)
-        threads.emplace_back(run, band);
-    run(0);
-    for (std::thread &thread : threads)
-        thread.join();
-    for (const std::exception_ptr &error : errors) {
-        if (error)
-            std::rethrow_exception(error);
-    }
-}
-
-QImage wordsThroughPixel(const QImage &image)
-{
-    QImage words(image.size(), QImage::Format_ARGB32);
-    if (words.isNull())
-        throw std::bad_alloc();
-    for (int y = 0; y < image.height(); ++y) {
-        auto *line = reinterpret_cast<QRgb *>(words.scanLine(y));
-        for (int x = 0; x < image.width(); ++x)
-            line[x] = image.pixel(x, y);
-    }
-    return words;
-}
-
-// The image in a 32-bit format whose words, alpha aside, are what QImage::pixel() returns:
-// colour-table entries as stored, and stored colour values, premultiplied exactly when the
-// image's own format is.
-QImage pixelWords(const QImage &image)
-{
-    switch (image.format()) {
-    case QImage::Format_RGB32:
-    case QImage::Format_ARGB32:
-    case QImage::Format_ARGB32_Premultiplied:
-        return image;
-    case QImage::Format_RGBA16FPx4:
-    case QImage::Format_RGBA32FPx4:
-        // QImage::pixel() reads these through a premultiplied round trip that no bulk
-        // conversion repeats; they are rare enough to be read its way.
-        return wordsThroughPixel(image);
-    default:
-        break;
-    }
-    const bool premultiplied = image.pixelFormat().premultiplied() == QPixelFormat::Premultiplied;
-    QImage words = image.convertToFormat(premultiplied ? QImage::Format_ARGB32_Premultiplied
-                                                       : QImage::Format_ARGB32);
-    if (words.isNull() && !image.isNull())
-        throw std::bad_alloc();
-    return words;
-}
-
-// Formats that hold every 8-bit RGB colour; apply() keeps these and writes RGB32 otherwise.
-bool holdsEveryRgbColour(QImage::Format format)
-{
-    switch (format) {
-    case QImage::Format_RGB32:
-    case QImage::Format_ARGB32:
-    case QImage::Format_ARGB32_Premultiplied:
-    case QImage::Format_RGB888:
-    case QImage::Format_BGR888:
-    case QImage::Format_RGBX8888:
-    case QImage::Format_RGBA8888:
-    case QImage::Format_RGBA8888_Premultiplied:
-    case QImage::Format_BGR30:
-    case QImage::Format_A2BGR30_Premultiplied:
-    case QImage::Format_RGB30:
-    case QImage::Format_A2RGB30_Premultiplied:
-    case QImage::Format_RGBX64:
-    case QImage::Format_RGBA64:
-    case QImage::Format_RGBA64_Premultiplied:
-    case QImage::Format_RGBX16FPx4:
-    case QImage::Format_RGBA16FPx4:
-    case QImage::Format_RGBA16FPx4_Premultiplied:
-    case QImage::Format_RGBX32FPx4:
-    case QImage::Format_RGBA32FPx4:
-    case QImage::Format_RGBA32FPx4_Premultiplied:
-        return true;
-    default:
-        return false;
-    }
-}
-
-// Scanline access whose pointers are taken before any thread starts.
-template<typename Pixel, typename Byte>
-struct Scanlines
-{
-    Byte *bits;
-    qsizetype stride;
-    Pixel *row(qsizetype y) const { return reinterpret_cast<Pixel *>(bits + y * stride); }
-};
-
-Scanlines<const QRgb, const uchar> readRows(const QImage &image)
-{
-    return { image.constBits(), image.bytesPerLine() };
-}
+using ImageBands::bandCount;
+using ImageBands::forEachBand;
+using ImageBands::MaxBands;
+using ImageBands::pixelWords;
+using ImageBands::readRows;
 
 constexpr int Channels = 3;
 constexpr int Levels = 256;
@@ -315,17 +197,12 @@ QImage CurvesFilter::apply(const QImage &image) const
     }
 
     const QImage words = pixelWords(image);
-    const QImage::Format format = image.format();
-    const bool direct = format == QImage::Format_RGB32 || format == QImage::Format_ARGB32
-        || format == QImage::Format_ARGB32_Premultiplied;
-    QImage result(image.size(), direct ? format : QImage::Format_RGB32);
-    if (result.isNull())
-        throw std::bad_alloc();
+    QImage result = ImageBands::resultWords(image);
 
     const int width = image.width();
     const int height = image.height();
     const auto inRows = readRows(words);
-    const Scanlines<QRgb, uchar> outRows { result.bits(), result.bytesPerLine() };
+    const auto outRows = ImageBands::writeRows(result);
     forEachBand(height, bandCount(height, qsizetype(width) * height),
                 [&](int, qsizetype first, qsizetype last) {
                     for (qsizetype y = first; y < last; ++y) {
@@ -339,12 +216,7 @@ QImage CurvesFilter::apply(const QImage &image) const
                     }
                 });
 
-    // Opaque RGB32 words are valid pixels of the other 32-bit RGB formats as they stand;
-    // the remaining formats that can hold the colours get a converted copy.
-    if (!direct && holdsEveryRgbColour(format)) {
-        result.convertTo(format);
-        if (result.format() != format)
-            throw std::bad_alloc();
-    }
+    ImageBands::finishResult(result, image.format());
+    result.setColorSpace(image.colorSpace());
     return result;
 }

@@ -46,7 +46,12 @@ bool FilterSettings::read(const QString &path)
     QFile file(path);
     if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly))
         return false;
-    if (!isAcceptable(file.read(MaxFileSize + 1)))
+    if (file.size() > MaxFileSize)
+        return false;
+    const QByteArray contents = file.read(MaxFileSize + 1);
+    // QSettings can only produce the key FilterType from these bytes or from an escape
+    // starting with '%'; without either there is nothing for it to read.
+    if (!isAcceptable(contents) || (!contents.contains("FilterType") && !contents.contains('%')))
         return false;
     file.close();
     m_settings = std::make_unique<QSettings>(path, QSettings::IniFormat);

@@ -25,7 +25,8 @@ public:
     ~FilterSettings();
     Q_DISABLE_COPY_MOVE(FilterSettings)
 
-    // Opens the file for reading; false when it cannot be a filter file.
+    // Opens the file for reading; false when it cannot be a filter file (it also has no
+    // FilterType key).
     bool read(const QString &path);
     // The same checks on a file's contents: false when they cannot be a filter file.
     static bool isAcceptable(const QByteArray &contents);

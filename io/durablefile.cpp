@@ -148,7 +148,8 @@ private:
         const char *data = m_contents.constData();
         qint64 remaining = m_contents.size();
         while (remaining > 0) {
-            const ssize_t written = ::write(fd, data, std::size_t(qMin<qint64>(remaining, 1 << 30)));
+            const ssize_t written
+                = ::write(fd, data, std::size_t(qMin<qint64>(remaining, 1 << 30)));
             if (written < 0 && errno == EINTR)
                 continue;
             if (written <= 0) {

@@ -12,6 +12,15 @@ class ImageFile
 public:
     static ImageFile read(const QString &path);
 
+    // The image encoded in memory as `format` ("png", "jpg", ...) at `quality` (-1: the
+    // format's default), ready for DurableFile; empty, with *error set, when that fails.
+    static QByteArray encode(const QImage &image, const QByteArray &format, int quality,
+                             QString *error = nullptr);
+    // The writable image format that a file name's suffix names, or empty.
+    static QByteArray formatForFileName(const QString &path);
+    // Whether Qt can write images in this format.
+    static bool canWriteFormat(const QByteArray &format);
+
     const QImage &image() const { return m_image; }
     bool isNull() const { return m_image.isNull(); }
     // Why no image could be read; empty when one was.

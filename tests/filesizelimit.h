@@ -33,6 +33,31 @@ inline bool runWithFileSizeLimit(rlim_t limit, const std::function<bool()> &work
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
+// limitFileSize() for this process for as long as it lives; the soft limit alone is lowered,
+// so it can be restored without privileges.
+class ScopedFileSizeLimit
+{
+public:
+    explicit ScopedFileSizeLimit(rlim_t limit)
+    {
+        ::getrlimit(RLIMIT_FSIZE, &m_saved);
+        m_savedHandler = ::signal(SIGXFSZ, SIG_IGN);
+        const rlimit bytes { limit, m_saved.rlim_max };
+        ::setrlimit(RLIMIT_FSIZE, &bytes);
+    }
+    ~ScopedFileSizeLimit()
+    {
+        ::setrlimit(RLIMIT_FSIZE, &m_saved);
+        ::signal(SIGXFSZ, m_savedHandler);
+    }
+    ScopedFileSizeLimit(const ScopedFileSizeLimit &) = delete;
+    ScopedFileSizeLimit &operator=(const ScopedFileSizeLimit &) = delete;
+
+private:
+    rlimit m_saved {};
+    void (*m_savedHandler)(int) = nullptr;
+};
+
 // Starts a program under limitFileSize(limit).
 inline void setFileSizeLimit(QProcess *process, rlim_t limit)
 {

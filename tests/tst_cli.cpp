@@ -1,7 +1,11 @@
 #include "curvesfilter.h"
+#include "filesizelimit.h"
 #include "filtermessages.h"
 #include "imagetesting.h"
+#include "photometadata.h"
 
+#include <QBuffer>
+#include <QColorSpace>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
@@ -14,12 +18,16 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTransform>
 
 #include <algorithm>
 #include <array>
+#include <climits>
 #include <cmath>
 #include <functional>
 #include <memory>
+
+#include <exiv2/exiv2.hpp>
 
 using namespace Qt::StringLiterals;
 
@@ -107,6 +115,14 @@ private slots:
     void failures();
     void existingFiles_data();
     void existingFiles();
+    void fullDisk_data();
+    void fullDisk();
+    void killedWrite_data();
+    void killedWrite();
+    void damagedImage();
+    void photo_data();
+    void photo();
+    void strength();
 
     void writesFilter_data();
     void writesFilter();
@@ -127,10 +143,13 @@ private:
     QString path(const QString &name) const { return m_dir->filePath(name); }
 
     // Runs the tool (or another program) in the temporary folder; arguments split at spaces.
-    Run run(const QString &arguments, const QString &program = QStringLiteral(CHROMALOOM_CLI))
+    Run run(const QString &arguments, const QString &program = QStringLiteral(CHROMALOOM_CLI),
+            rlim_t fileSizeLimit = RLIM_INFINITY)
     {
         QProcess process;
         process.setWorkingDirectory(m_dir->path());
+        if (fileSizeLimit != RLIM_INFINITY)
+            setFileSizeLimit(&process, fileSizeLimit);
         process.start(program, arguments.split(u' ', Qt::SkipEmptyParts));
         if (!process.waitForFinished(120000) || process.exitStatus() != QProcess::NormalExit)
             return Run();
@@ -281,8 +300,9 @@ void TestCli::failures_data()
         failure(name, "import look.cube -o look.cml", u"look.cube: "_s + QLatin1String(error),
                 cube);
     };
-    badCube("cube: 3D", "TITLE \"x\"\nLUT_3D_SIZE 2\n0 0 0\n",
-            "line 2: a 3D LUT; only 1D .cube files can be imported");
+    badCube("cube: 3D", "TITLE \"x\"\nLUT_3D_SIZE 2\n" + QByteArray("0 0 0\n").repeated(8),
+            "a 3D LUT; only 1D .cube files can be imported (apply and export read 3D ones as "
+            "they are)");
     badCube("cube: decimal comma", "LUT_1D_SIZE 2\n0 0 0\n1 1,0 1\n",
             "line 3: expected three numbers");
     badCube("cube: two numbers", "LUT_1D_SIZE 2\n0 0\n1 1 1\n", "line 2: expected three numbers");
@@ -297,13 +317,14 @@ void TestCli::failures_data()
     badCube("cube: size 65537", "LUT_1D_SIZE 65537\n",
             "line 1: LUT_1D_SIZE 65537 is not between 2 and 65536");
     badCube("cube: table before size", "0 0 0\nLUT_1D_SIZE 2\n",
-            "line 1: table line before LUT_1D_SIZE");
+            "line 1: table line before LUT_1D_SIZE or LUT_3D_SIZE");
     badCube("cube: unknown keyword", "LUT_1D_SIZE 2\nLUT_GAMMA 2.2\n",
             "line 2: unknown keyword LUT_GAMMA");
     badCube("cube: empty domain",
             "DOMAIN_MIN 0 0 0\nDOMAIN_MAX 1 0 1\nLUT_1D_SIZE 2\n0 0 0\n1 1 1\n",
             "the domain's minimum is not below its maximum");
-    badCube("cube: empty file", QByteArray(), "no LUT_1D_SIZE line; not a 1D .cube file");
+    badCube("cube: empty file", QByteArray(),
+            "no LUT_1D_SIZE or LUT_3D_SIZE line; not a .cube file");
 }
 
 void TestCli::failures()
@@ -361,6 +382,179 @@ void TestCli::existingFiles()
     QVERIFY2(result.err.isEmpty(), result.err.constData());
     QVERIFY(contents(output) != QByteArray("precious\n"));
     QCOMPARE(snapshot().keys(), before);
+}
+
+void TestCli::fullDisk_data()
+{
+    QTest::addColumn<QString>("arguments");
+    QTest::addColumn<qint64>("limit");
+
+    const char *const commands[][2] = {
+        { "generate", "generate source.png product.png -o old.cml" },
+        { "import", "import look.cube -o old.cml" },
+        { "export 1D", "export smooth.cml -o old.cube" },
+        { "export 3D", "export smooth.cml --3d 17 -o old.cube" },
+        { "export Hald", "export smooth.cml -o old.png" },
+        { "plot", "plot smooth.cml -o old.png" },
+        { "apply TIFF", "apply smooth.cml large.png -o old.tif" },
+        { "apply PNG", "apply smooth.cml large.png -o old.png" },
+    };
+    for (const auto &command : commands) {
+        QTest::addRow("%s, nothing left", command[0])
+            << QString::fromLatin1(command[1]) << qint64(0);
+        QTest::addRow("%s, a few KB left", command[0])
+            << QString::fromLatin1(command[1]) << qint64(4096);
+    }
+}
+
+void TestCli::fullDisk()
+{
+    QFETCH(QString, arguments);
+    QFETCH(qint64, limit);
+    const QString output = arguments.section(u' ', -1);
+    writeText(output, "the user's old file\n");
+    writeText(u"look.cube"_s, "LUT_1D_SIZE 2\n0 0 0\n1 1 1\n");
+    QVERIFY(randomImage(200, 200, QImage::Format_RGB32, 9).save(path(u"large.png"_s)));
+    const QMap<QString, QByteArray> before = snapshot();
+
+    const Run result
+        = run(arguments + u" --overwrite"_s, QStringLiteral(CHROMALOOM_CLI), rlim_t(limit));
+    QCOMPARE(result.exitCode, 1);
+    QCOMPARE(QString::fromLocal8Bit(result.err),
+             u"chromaloom-cli: %1: cannot write: File too large\n"_s.arg(output));
+    QVERIFY2(snapshot() == before, "the old file stays byte for byte, and nothing is left over");
+}
+
+void TestCli::killedWrite_data()
+{
+    QTest::addColumn<bool>("existing");
+    QTest::newRow("new file") << false;
+    QTest::newRow("replacing a file") << true;
+}
+
+void TestCli::killedWrite()
+{
+    QFETCH(bool, existing);
+    QVERIFY(randomImage(2400, 1600, QImage::Format_RGB32, 4).save(path(u"large.bmp"_s)));
+    const QString arguments = u"apply smooth.cml large.bmp -o out.tif --overwrite"_s;
+    QCOMPARE(run(arguments).exitCode, 0);
+    const QByteArray complete = contents(u"out.tif"_s);
+    const QByteArray old = "the user's old file\n";
+
+    // Killed at growing moments, the name holds the old file, nothing, or the whole result.
+    for (int delay = 5; delay < 2000; delay *= 2) {
+        QFile::remove(path(u"out.tif"_s));
+        if (existing)
+            writeText(u"out.tif"_s, old);
+        const QMap<QString, QByteArray> before = snapshot();
+        QProcess process;
+        process.setWorkingDirectory(m_dir->path());
+        process.start(QStringLiteral(CHROMALOOM_CLI), arguments.split(u' '));
+        QVERIFY(process.waitForStarted());
+        if (!process.waitForFinished(delay)) {
+            process.kill();
+            process.waitForFinished();
+        }
+        QMap<QString, QByteArray> after = snapshot();
+        const QByteArray written = after.take(u"out.tif"_s);
+        QVERIFY2(written == complete || written == (existing ? old : QByteArray()),
+                 qPrintable(u"killed after %1 ms: %2 bytes"_s.arg(delay).arg(written.size())));
+        QMap<QString, QByteArray> others = before;
+        others.remove(u"out.tif"_s);
+        QVERIFY2(after == others, "no temporary file is left behind");
+    }
+}
+
+void TestCli::damagedImage()
+{
+    QByteArray jpeg;
+    {
+        QBuffer buffer(&jpeg);
+        buffer.open(QIODevice::WriteOnly);
+        QVERIFY(randomImage(64, 64, QImage::Format_RGB32, 5).save(&buffer, "jpg", 90));
+    }
+    writeText(u"cut.jpg"_s, jpeg.left(jpeg.size() * 6 / 10));
+    QVERIFY(QImage(path(u"cut.jpg"_s)).size() == QSize(64, 64));
+
+    const QString warning = u"chromaloom-cli: cut.jpg: warning: the image is damaged"_s;
+    const Run applied = run(u"apply smooth.cml cut.jpg -o out.png"_s);
+    QCOMPARE(applied.exitCode, 0);
+    QVERIFY2(QString::fromLocal8Bit(applied.err).startsWith(warning), applied.err.constData());
+    QCOMPARE(applied.err.count('\n'), 1);
+    QVERIFY(QFile::exists(path(u"out.png"_s)));
+
+    const Run generated = run(u"generate cut.jpg cut.jpg -o learnt.cml"_s);
+    QCOMPARE(generated.exitCode, 0);
+    QCOMPARE(generated.err.count("warning: the image is damaged"), 2);
+}
+
+void TestCli::photo_data()
+{
+    QTest::addColumn<QByteArray>("format");
+    QTest::addColumn<int>("orientation");
+    QTest::newRow("JPEG turned right") << QByteArray("jpg") << 6;
+    QTest::newRow("JPEG turned left") << QByteArray("jpg") << 8;
+    QTest::newRow("PNG upright") << QByteArray("png") << 1;
+}
+
+void TestCli::photo()
+{
+    QFETCH(QByteArray, format);
+    QFETCH(int, orientation);
+    // A camera photo: a colour profile of its own, EXIF tags and a stored orientation.
+    QImage stored = randomImage(40, 30, QImage::Format_RGB32, 6);
+    stored.setColorSpace(QColorSpace::AdobeRgb);
+    const QString target = u"photo."_s + QString::fromLatin1(format);
+    QVERIFY(stored.save(path(target), format.constData(), 100));
+    {
+        const auto image = Exiv2::ImageFactory::open(path(target).toStdString());
+        image->readMetadata();
+        Exiv2::ExifData &exif = image->exifData();
+        exif["Exif.Image.Make"] = "Chromaloom Test";
+        exif["Exif.Photo.DateTimeOriginal"] = "2026:12:07 10:00:00";
+        exif["Exif.GPSInfo.GPSLatitudeRef"] = "N";
+        exif["Exif.Image.Orientation"] = uint16_t(orientation);
+        image->writeMetadata();
+    }
+    writeFilter(u"identity.cml"_s, identityTables());
+
+    const QString output = u"out."_s + QString::fromLatin1(format);
+    const Run result = run(u"apply identity.cml %1 -o %2"_s.arg(target, output));
+    QCOMPARE(result.exitCode, 0);
+    QVERIFY2(result.err.isEmpty(), result.err.constData());
+
+    QImageReader reader(path(output));
+    reader.setAutoTransform(false);
+    const QImage written = reader.read();
+    QCOMPARE(written.size(), orientation == 1 ? QSize(40, 30) : QSize(30, 40));
+    QCOMPARE(reader.transformation(), QImageIOHandler::TransformationNone);
+    QCOMPARE(written.colorSpace().iccProfile(), stored.colorSpace().iccProfile());
+    const PhotoMetadata metadata = PhotoMetadata::read(path(output));
+    QCOMPARE(metadata.value(u"Exif.Image.Make"_s), u"Chromaloom Test"_s);
+    QCOMPARE(metadata.value(u"Exif.Photo.DateTimeOriginal"_s), u"2026:12:07 10:00:00"_s);
+    QCOMPARE(metadata.value(u"Exif.GPSInfo.GPSLatitudeRef"_s), u"N"_s);
+
+    // A tagged source pairs with a product of the same picture stored upright.
+    const int turn = orientation == 6 ? 90 : orientation == 8 ? 270 : 0;
+    QVERIFY(stored.transformed(QTransform().rotate(turn)).save(path(u"upright.png"_s)));
+    const Run learnt = run(u"generate %1 upright.png -o learnt.cml"_s.arg(target));
+    QVERIFY2(learnt.exitCode == 0, learnt.err.constData());
+}
+
+void TestCli::strength()
+{
+    // Half strength moves every level half way to the filter's, rounded to nearest.
+    QCOMPARE(run(u"apply smooth.cml source.png -o half.png --strength 0.5"_s).exitCode, 0);
+    QCOMPARE(run(u"apply smooth.cml source.png -o none.png --strength 0"_s).exitCode, 0);
+    const Tables full = smoothTables();
+    const Tables half = tablesOf([&full](int c, int level) {
+        return int(std::lround(level + 0.5 * (full[std::size_t(c)][std::size_t(level)] - level)));
+    });
+    const QImage source = everyLevelImage();
+    QCOMPARE(QImage(path(u"half.png"_s)).convertToFormat(QImage::Format_RGB32),
+             CurvesFilter::fromTables(half[0], half[1], half[2])->apply(source));
+    QCOMPARE(QImage(path(u"none.png"_s)).convertToFormat(QImage::Format_RGB32), source);
+    QCOMPARE(run(u"apply smooth.cml source.png -o bad.png --strength 1.5"_s).exitCode, 2);
 }
 
 void TestCli::writesFilter_data()
@@ -500,6 +694,11 @@ void TestCli::info_data()
         << outside
         << QStringList { u"Values outside 0..255: 2 (red 10 -> 300, blue 0 -> -4); "
                          "apply and export clamp them to 0..255"_s };
+    Tables extreme = identityTables();
+    extreme[0][10] = INT_MIN;
+    QTest::newRow("the smallest integer")
+        << extreme
+        << QStringList { u"  red: 2147483658 at level 10 (level 10 becomes -2147483648)"_s };
 }
 
 void TestCli::info()

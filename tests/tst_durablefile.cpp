@@ -77,14 +77,14 @@ void TestDurableFile::write_data()
     QTest::addColumn<Result>("result");
     QTest::addColumn<QByteArray>("expected");
 
-    QTest::newRow("new file, replace") << false << Mode::Replace << Result::Written
-                                       << QByteArray("new");
-    QTest::newRow("new file, create") << false << Mode::CreateNew << Result::Written
-                                      << QByteArray("new");
-    QTest::newRow("existing file, replace") << true << Mode::Replace << Result::Written
-                                            << QByteArray("new");
-    QTest::newRow("existing file, create") << true << Mode::CreateNew << Result::AlreadyExists
-                                           << QByteArray("old contents");
+    QTest::newRow("new file, replace")
+        << false << Mode::Replace << Result::Written << QByteArray("new");
+    QTest::newRow("new file, create")
+        << false << Mode::CreateNew << Result::Written << QByteArray("new");
+    QTest::newRow("existing file, replace")
+        << true << Mode::Replace << Result::Written << QByteArray("new");
+    QTest::newRow("existing file, create")
+        << true << Mode::CreateNew << Result::AlreadyExists << QByteArray("old contents");
 }
 
 void TestDurableFile::write()
@@ -111,14 +111,14 @@ void TestDurableFile::fullDisk_data()
     const qint64 size = 100 * 1024;
     for (const Mode mode : { Mode::Replace, Mode::CreateNew }) {
         const char *name = mode == Mode::Replace ? "replace" : "create";
-        QTest::addRow("%s, nothing left", name) << qint64(0) << (mode == Mode::Replace) << int(mode)
-                                                << false;
+        QTest::addRow("%s, nothing left", name)
+            << qint64(0) << (mode == Mode::Replace) << int(mode) << false;
         QTest::addRow("%s, a few KB left", name)
             << qint64(4096) << (mode == Mode::Replace) << int(mode) << false;
         QTest::addRow("%s, one byte short", name)
             << size - 1 << (mode == Mode::Replace) << int(mode) << false;
-        QTest::addRow("%s, just enough", name) << size << (mode == Mode::Replace) << int(mode)
-                                               << true;
+        QTest::addRow("%s, just enough", name)
+            << size << (mode == Mode::Replace) << int(mode) << true;
     }
 }
 
@@ -144,8 +144,8 @@ void TestDurableFile::fullDisk()
         QVERIFY2(readAll(path) == old, "the old file, byte for byte");
     else
         QVERIFY2(!QFile::exists(path), "no file at the name");
-    QCOMPARE(entries(), existing || written ? QStringList { QStringLiteral("out.bin") }
-                                            : QStringList());
+    QCOMPARE(entries(),
+             existing || written ? QStringList { QStringLiteral("out.bin") } : QStringList());
 }
 
 void TestDurableFile::failures_data()
@@ -154,8 +154,8 @@ void TestDurableFile::failures_data()
     QTest::addColumn<QString>("error");
 
     QTest::newRow("empty path") << QString() << QStringLiteral("no file name");
-    QTest::newRow("missing folder") << QStringLiteral("missing/out.bin")
-                                    << QStringLiteral("No such file or directory");
+    QTest::newRow("missing folder")
+        << QStringLiteral("missing/out.bin") << QStringLiteral("No such file or directory");
     QTest::newRow("a folder") << QStringLiteral("folder") << QStringLiteral("Is a directory");
     QTest::newRow("below a file") << QStringLiteral("file/out.bin")
                                   << QStringLiteral("Not a directory");

@@ -1,4 +1,6 @@
 #include "curvesfilter.h"
+#include "filesizelimit.h"
+#include "filtersettings.h"
 #include "imagetesting.h"
 
 #include <QDir>
@@ -6,6 +8,8 @@
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <climits>
 
 #include <unistd.h>
 
@@ -48,6 +52,12 @@ private slots:
     void roundTrip();
     void load_data();
     void load();
+    void loadRefusesHostileFiles_data();
+    void loadRefusesHostileFiles();
+    void textIsWhatQSettingsWrites();
+    void fuzzCorpus();
+    void saveOnFullDisk_data();
+    void saveOnFullDisk();
     void loadMissingOrDirectory();
     void saveReplacesWholeFile();
     void saveFailures_data();
@@ -126,6 +136,13 @@ void TestFilterFile::load_data()
         << completeFile(0).replace("FilterType=1", "FilterType=one") << false << 0 << 0 << 0;
     QTest::newRow("FilterType not an integer")
         << completeFile(0).replace("FilterType=1", "FilterType=1.5") << false << 0 << 0 << 0;
+    QTest::newRow("FilterType beyond 32 bits")
+        << completeFile(0).replace("FilterType=1", "FilterType=4294967297") << false << 0 << 0 << 0;
+    QByteArray wideLevels = completeFile(0);
+    wideLevels.replace("\nR7=7\n", "\nR7=4294967297\n");
+    wideLevels.replace("\nR10=10\n", "\nR10=2147483648\n");
+    wideLevels.replace("\nB255=255\n", "\nB255=-2147483648\n");
+    QTest::newRow("levels beyond 32 bits read as 0") << wideLevels << true << 0 << 0 << INT_MIN;
     QTest::newRow("empty file") << QByteArray() << false << 0 << 0 << 0;
     QTest::newRow("not INI text") << QByteArray("\x89PNG\r\n\x1a\n\0\0\0\rIHDR\xff\xfe", 18)
                                   << false << 0 << 0 << 0;
@@ -147,6 +164,100 @@ void TestFilterFile::load()
     QTEST(filter->blue().valueAt(255), "blue255");
     QCOMPARE(filter->coverage(), 0.0);
     QCOMPARE(readAll(path), contents);
+}
+
+void TestFilterFile::loadRefusesHostileFiles_data()
+{
+    QTest::addColumn<QByteArray>("contents");
+
+    // QSettings would unpack these recursively, or decode an image, before we read a key.
+    QByteArray nested = "@Variant(\0\0\0\t";
+    for (int depth = 0; depth < 30000; ++depth)
+        nested += "\0\0\0\x1\0\0\0\t";
+    QTest::newRow("variant list nested 30000 deep")
+        << completeFile(0).replace("R7=7", "R7=" + nested + ")");
+    QTest::newRow("variant as FilterType")
+        << completeFile(0).replace("FilterType=1", "FilterType=@Variant(\0\0\0\x2\0\0\0\x1)");
+    QTest::newRow("variant in a list") << completeFile(0).replace("R7=7", "R7=1, @Variant(\0)");
+    QTest::newRow("variant spelt with an escape")
+        << completeFile(0).replace("R7=7", "R7=\"\\x40Variant(\\0)\"");
+    QTest::newRow("variant in another section")
+        << completeFile(0) + "[Other]\nKey=@Rect(1 2 3 4)\n";
+    QTest::newRow("larger than any filter file")
+        << completeFile(0) + QByteArray(int(FilterSettings::MaxFileSize), ';');
+}
+
+void TestFilterFile::loadRefusesHostileFiles()
+{
+    QFETCH(QByteArray, contents);
+    const QString path = m_dir->filePath(QStringLiteral("hostile.cml"));
+    QVERIFY(writeFile(path, contents));
+    QVERIFY2(!CurvesFilter::load(path), "refused before QSettings unpacks anything");
+    QVERIFY2(!FilterSettings::isAcceptable(contents), "the same check on the contents");
+}
+
+void TestFilterFile::textIsWhatQSettingsWrites()
+{
+    const QString path = m_dir->filePath(QStringLiteral("qsettings.cml"));
+    {
+        QSettings settings(path, QSettings::IniFormat);
+        settings.setValue(QStringLiteral("FilterType"), 1);
+        const CurvesFilter::LevelTables tables = m_filter->levelTables();
+        for (int level = 0; level < 256; ++level) {
+            settings.setValue(QStringLiteral("R%1").arg(level), tables[0][std::size_t(level)]);
+            settings.setValue(QStringLiteral("G%1").arg(level), tables[1][std::size_t(level)]);
+            settings.setValue(QStringLiteral("B%1").arg(level), tables[2][std::size_t(level)]);
+        }
+    }
+    QCOMPARE(m_filter->fileText(), readAll(path));
+
+    FilterSettings reals;
+    reals.setReal(QStringLiteral("b"), -3.5e-7);
+    reals.setReal(QStringLiteral("A"), 0.1 + 0.2);
+    reals.setInteger(QStringLiteral("_"), -12);
+    const QString realsPath = m_dir->filePath(QStringLiteral("reals.cml"));
+    {
+        QSettings settings(realsPath, QSettings::IniFormat);
+        settings.setValue(QStringLiteral("b"), -3.5e-7);
+        settings.setValue(QStringLiteral("A"), 0.1 + 0.2);
+        settings.setValue(QStringLiteral("_"), -12);
+    }
+    QCOMPARE(reals.text(), readAll(realsPath));
+}
+
+void TestFilterFile::fuzzCorpus()
+{
+    // The fuzzer's inputs, hostile ones among them: each loads or is refused, nothing else.
+    const QFileInfoList inputs = QDir(QStringLiteral(FILTERFILE_CORPUS)).entryInfoList(QDir::Files);
+    QVERIFY2(inputs.size() >= 5, "the checked-in corpus");
+    for (const QFileInfo &input : inputs) {
+        const auto filter = CurvesFilter::load(input.filePath());
+        if (filter)
+            QCOMPARE(filter->levelTables().size(), std::size_t(3));
+    }
+}
+
+void TestFilterFile::saveOnFullDisk_data()
+{
+    QTest::addColumn<qint64>("limit");
+    QTest::addColumn<bool>("saved");
+    QTest::newRow("nothing left") << qint64(0) << false;
+    QTest::newRow("a few KB left") << qint64(4096) << false;
+    QTest::newRow("enough left") << qint64(1 << 20) << true;
+}
+
+void TestFilterFile::saveOnFullDisk()
+{
+    QFETCH(qint64, limit);
+    QFETCH(bool, saved);
+    const QString path = m_dir->filePath(QStringLiteral("old.cml"));
+    const QByteArray old = completeFile(7);
+    QVERIFY(writeFile(path, old));
+
+    QCOMPARE(runWithFileSizeLimit(rlim_t(limit), [&] { return m_filter->save(path); }), saved);
+    QCOMPARE(readAll(path), saved ? m_filter->fileText() : old);
+    QCOMPARE(QDir(m_dir->path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+             QStringList { QStringLiteral("old.cml") });
 }
 
 void TestFilterFile::loadMissingOrDirectory()

@@ -1,19 +1,25 @@
 #include "curvesfilter.h"
+#include "filesizelimit.h"
 #include "filtermessages.h"
 #include "imagetesting.h"
 #include "mainwidget.h"
+#include "photometadata.h"
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QColorSpace>
 #include <QDir>
 #include <QFile>
 #include <QGroupBox>
+#include <QImageReader>
 #include <QLabel>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <new>
+
+#include <exiv2/exiv2.hpp>
 
 namespace {
 
@@ -131,6 +137,9 @@ private slots:
     void saveAndLoadFilter();
     void save_data();
     void save();
+    void saveKeepsOldFile_data();
+    void saveKeepsOldFile();
+    void photoTarget();
     void outOfMemory();
 
     void endToEnd();
@@ -621,6 +630,89 @@ void TestMainWidget::save()
     if (written && button == QLatin1String("saveResultButton"))
         QCOMPARE(QImage(file.filePath()).size(), QSize(30, 20));
     QCOMPARE(dialogDir(), file.path());
+}
+
+void TestMainWidget::saveKeepsOldFile_data()
+{
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<qint64>("limit"); // the file size limit of a full disk; -1: none
+    QTest::addColumn<QString>("expectedMessage");
+
+    const char *result = "saveResultButton";
+    QTest::newRow("result over a text file")
+        << result << "notes.txt" << qint64(-1) << "WARNING: Failed to save notes.txt image.";
+    for (const qint64 limit : { 0, 1024 }) {
+        const char *left = limit == 0 ? "nothing left" : "1 KB left";
+        QTest::addRow("result as PNG, %s", left)
+            << result << "old.png" << limit << "WARNING: Failed to save old.png image.";
+        QTest::addRow("result as TIFF, %s", left)
+            << result << "old.tif" << limit << "WARNING: Failed to save old.tif image.";
+        QTest::addRow("filter, %s", left)
+            << "saveFilterButton"
+            << "old.cml" << limit << "WARNING: Failed to save old.cml filter.";
+    }
+}
+
+void TestMainWidget::saveKeepsOldFile()
+{
+    QFETCH(QString, button);
+    QFETCH(QString, name);
+    QFETCH(qint64, limit);
+    QFETCH(QString, expectedMessage);
+
+    prepareResult();
+    const QByteArray old = "the user's old file\n";
+    {
+        QFile file(path(name));
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(old) == old.size());
+    }
+    const QStringList before = QDir(m_dir->path()).entryList(QDir::Files | QDir::Hidden);
+    {
+        const ScopedFileSizeLimit fullDisk(limit < 0 ? RLIM_INFINITY : rlim_t(limit));
+        click(button, path(name));
+    }
+    QCOMPARE(message(), expectedMessage);
+    QFile file(path(name));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), old);
+    QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files | QDir::Hidden), before);
+}
+
+void TestMainWidget::photoTarget()
+{
+    // A portrait JPEG stored sideways with a colour profile, and a second target after it.
+    const auto tagged = [this](const QString &name, const char *make, int orientation) {
+        QImage stored = randomImage(60, 40, QImage::Format_RGB32, 8);
+        stored.setColorSpace(QColorSpace::AdobeRgb);
+        QVERIFY(stored.save(path(name), "jpg", 100));
+        const auto image = Exiv2::ImageFactory::open(path(name).toStdString());
+        image->readMetadata();
+        image->exifData()["Exif.Image.Make"] = make;
+        image->exifData()["Exif.Image.Orientation"] = uint16_t(orientation);
+        image->writeMetadata();
+    };
+    tagged(QStringLiteral("portrait.jpg"), "First camera", 6);
+    tagged(QStringLiteral("later.jpg"), "Second camera", 1);
+
+    click("loadSourceButton", imageFile("source.png", "64x48"));
+    click("loadProductButton", imageFile("product.png", "64x48", 40));
+    click("selectTargetButton", path("portrait.jpg"));
+    QCOMPARE(preview("targetIcon").size(), QSize(133, 200));
+    click("generateFilterButton");
+    click("applyFilterButton");
+    click("selectTargetButton", path("later.jpg"));
+    click("saveResultButton", path("result.jpg"));
+    QCOMPARE(message(), QStringLiteral("Image result.jpg saved."));
+
+    QImageReader reader(path("result.jpg"));
+    reader.setAutoTransform(false);
+    const QImage saved = reader.read();
+    QCOMPARE(saved.size(), QSize(40, 60));
+    QCOMPARE(reader.transformation(), QImageIOHandler::TransformationNone);
+    QCOMPARE(saved.colorSpace(), QColorSpace(QColorSpace::AdobeRgb));
+    QCOMPARE(PhotoMetadata::read(path("result.jpg")).value(QStringLiteral("Exif.Image.Make")),
+             QStringLiteral("First camera"));
 }
 
 void TestMainWidget::outOfMemory()

@@ -100,6 +100,12 @@ void TestYCurve::finalizedCurve()
     QFETCH(Lookups, lookups);
     for (const auto &[x, y] : samples)
         m_curve->train(x, y);
+    // Read through a const reference before finalize(), the curve answers as finalized
+    // and stays as it was.
+    const YCurve &unfinalized = *m_curve;
+    for (const auto &[x, expected] : lookups)
+        QCOMPARE(unfinalized.valueAt(x), expected);
+    QVERIFY2(!unfinalized.isFinalized(), "a const lookup leaves the curve alone");
     m_curve->finalize();
     QTEST(m_curve->coveredCount(), "coveredCount");
     QTEST(m_curve->maxInconsistency(), "maxInconsistency");

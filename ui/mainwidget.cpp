@@ -2,7 +2,10 @@
 #include "ui_mainwidget.h"
 
 #include "curvesfilter.h"
+#include "durablefile.h"
 #include "filtermessages.h"
+#include "imagefile.h"
+#include "photometadata.h"
 
 #include <QApplication>
 #include <QFileDialog>
@@ -75,6 +78,8 @@ void MainWidget::on_applyFilterButton_clicked()
         resultImage.reset();
         try {
             resultImage = std::make_unique<QImage>(applyFilter(*filter, *targetImage));
+            // The result keeps the metadata of the photo it was made from.
+            resultMetadata = PhotoMetadata::read(targetPath);
         } catch (const std::bad_alloc &) {
             outOfMemory = true;
         }
@@ -109,7 +114,7 @@ void MainWidget::on_saveResultButton_clicked()
 {
     saveAs(QStringLiteral("Save resulting image as"), ImageFileFilter, QStringLiteral("Image "),
            QStringLiteral(" image."),
-           [this](const QString &fileName) { return resultImage->save(fileName, nullptr, 100); });
+           [this](const QString &fileName) { return saveResult(fileName); });
 }
 
 void MainWidget::on_saveFilterButton_clicked()
@@ -121,7 +126,10 @@ void MainWidget::on_saveFilterButton_clicked()
 
 void MainWidget::on_selectTargetButton_clicked()
 {
-    loadImage(QStringLiteral("Select target image file"), targetImage, ui->targetIcon);
+    const QString fileName
+        = loadImage(QStringLiteral("Select target image file"), targetImage, ui->targetIcon);
+    if (!fileName.isEmpty())
+        targetPath = fileName;
 }
 
 void MainWidget::on_loadFilterButton_clicked()
@@ -176,23 +184,25 @@ void MainWidget::updateControls()
     ui->saveResultButton->setEnabled(resultImage != nullptr);
 }
 
-void MainWidget::loadImage(const QString &caption, std::unique_ptr<QImage> &image, QLabel *preview)
+QString MainWidget::loadImage(const QString &caption, std::unique_ptr<QImage> &image,
+                              QLabel *preview)
 {
     const QString fileName = openFileName(caption, lastPath, ImageFileFilter);
     if (fileName.isEmpty())
-        return;
+        return fileName;
     rememberDirectory(fileName);
 
     {
         const WaitCursor wait;
         image.reset();
-        image = std::make_unique<QImage>(fileName);
+        image = std::make_unique<QImage>(ImageFile::read(fileName).image());
         showPreview(preview, *image);
     }
     updateControls();
     if (image->isNull())
         ui->messageLabel->setText(QStringLiteral("WARNING: Failed to load ")
                                   + QFileInfo(fileName).fileName() + QStringLiteral(" image."));
+    return fileName;
 }
 
 void MainWidget::saveAs(const QString &caption, const QString &fileFilter, const QString &kind,
@@ -213,6 +223,19 @@ void MainWidget::saveAs(const QString &caption, const QString &fileFilter, const
     const QString name = QFileInfo(fileName).fileName();
     ui->messageLabel->setText(saved ? kind + name + QStringLiteral(" saved.")
                                     : QStringLiteral("WARNING: Failed to save ") + name + what);
+}
+
+bool MainWidget::saveResult(const QString &fileName) const
+{
+    // Encoded in memory first, so a name without an image type, a failed encoder or a full
+    // disk leaves whatever file had the name as it was.
+    const QByteArray format = ImageFile::formatForFileName(fileName);
+    if (format.isEmpty())
+        return false;
+    const QByteArray encoded = ImageFile::encode(*resultImage, format, 100);
+    return !encoded.isEmpty()
+        && DurableFile::write(fileName, resultMetadata.embedInto(encoded))
+        == DurableFile::Result::Written;
 }
 
 void MainWidget::rememberDirectory(const QString &fileName)

@@ -1,6 +1,8 @@
 #ifndef MAINWIDGET_H
 #define MAINWIDGET_H
 
+#include "photometadata.h"
+
 #include <QString>
 #include <QWidget>
 
@@ -47,11 +49,13 @@ private slots:
 
 private:
     void updateControls();
-    void loadImage(const QString &caption, std::unique_ptr<QImage> &image, QLabel *preview);
+    // Returns the chosen file name, empty when the dialog was cancelled.
+    QString loadImage(const QString &caption, std::unique_ptr<QImage> &image, QLabel *preview);
     // The two save commands: ask for a name, move lastPath, write, and report
     // kind + name + " saved." or "WARNING: Failed to save " + name + what.
     void saveAs(const QString &caption, const QString &fileFilter, const QString &kind,
                 const QString &what, const std::function<bool(const QString &)> &write);
+    bool saveResult(const QString &fileName) const;
     void rememberDirectory(const QString &fileName);
     static void showPreview(QLabel *label, const QImage &image);
 
@@ -62,6 +66,9 @@ private:
     std::unique_ptr<QImage> resultImage;
     QString lastPath;
     std::unique_ptr<CurvesFilter> filter;
+    // The target's file, and the metadata of the one the result was made from.
+    QString targetPath;
+    PhotoMetadata resultMetadata;
 };
 
 #endif // MAINWIDGET_H

@@ -1,0 +1,77 @@
+#ifndef AREAMAPPING_H
+#define AREAMAPPING_H
+
+#include <QImage>
+#include <QtGlobal>
+
+#include <array>
+#include <memory>
+#include <vector>
+
+// The "Full area mapping" colour filter: a lattice of size^3 output colours over the RGB cube,
+// applied with tetrahedral interpolation. Lattice point (i, j, k) sits at the input colour
+// (i, j, k) * 255 / (size - 1); its entry holds the output levels, 0..255.
+//
+// generate() learns the lattice in one pass over the pixel pairs, keeping only sums per
+// lattice point (memory does not depend on the image size):
+// - a channel-mixing model (MixingFilter) is fitted from the same pass and serves as the
+//   global trend underneath;
+// - every pixel spreads trilinear weights over the eight points around its colour; a point
+//   keeps the weighted sums of the source and product colours it received;
+// - a reached point takes the mixing model's value at the point plus the product's mean
+//   deviation from the model at the weighted mean of the source colours it received, shrunk
+//   toward zero where only a few pixels' weight reached it;
+// - a point no pixel reached takes the model's value, and the deviations of the reached
+//   points fade into their unreached neighbours over a couple of lattice steps, so the
+//   lattice joins the model smoothly.
+//
+// A mapping is complete when generate() or fromLattice() returns it and is never changed
+// afterwards.
+class AreaMapping
+{
+public:
+    static constexpr int DefaultSize = 33;
+    static constexpr int MinSize = 17;
+    static constexpr int MaxSize = 65;
+    static constexpr int MinLatticeSize = 2;
+    static constexpr int MaxLatticeSize = 256;
+
+    using Entry = std::array<float, 3>; // output levels 0..255: red, green, blue
+
+    AreaMapping();
+    Q_DISABLE_COPY_MOVE(AreaMapping)
+
+    // Learns a size^3 lattice from every pixel pair; null when the product is smaller than
+    // the source or size lies outside MinSize..MaxSize. Throws std::bad_alloc when memory runs
+    // out.
+    static std::unique_ptr<AreaMapping> generate(const QImage &source, const QImage &product,
+                                                 int size = DefaultSize);
+    // A mapping holding the given lattice: size^3 entries, red index fastest, then green, then
+    // blue. Null when size lies outside MinLatticeSize..MaxLatticeSize or the count is wrong.
+    // Entries are clamped to 0..255; non-finite ones read as 0.
+    static std::unique_ptr<AreaMapping> fromLattice(int size, std::vector<Entry> entries);
+
+    int size() const { return m_size; }
+    const std::vector<Entry> &lattice() const { return m_lattice; }
+
+    // Maps every pixel through the lattice into a new opaque image of the same size, each
+    // level rounded to the nearest; the format is kept where it holds every 8-bit colour,
+    // else RGB32. Throws std::bad_alloc when the result cannot be allocated.
+    QImage apply(const QImage &image) const;
+    // The interpolated output levels (0..255) for real input levels 0..255; apply() rounds
+    // exactly these values.
+    std::array<double, 3> map(double red, double green, double blue) const;
+
+    // Largest and mean absolute difference of apply(source) from the product over all pixels
+    // and channels; set by generate(), 0 otherwise.
+    double maxDeviation() const { return m_maxDeviation; }
+    double midDeviation() const { return m_midDeviation; }
+
+private:
+    int m_size = 0;
+    std::vector<Entry> m_lattice;
+    double m_maxDeviation = 0.0;
+    double m_midDeviation = 0.0;
+};
+
+#endif // AREAMAPPING_H

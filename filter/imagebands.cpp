@@ -1,0 +1,115 @@
+#include "imagebands.h"
+
+#include <QThread>
+
+#include <algorithm>
+#include <new>
+
+namespace ImageBands {
+
+namespace {
+
+// Below this many pixels a second thread costs more than it saves.
+constexpr qsizetype ParallelThreshold = 1 << 16;
+
+QImage wordsThroughPixel(const QImage &image)
+{
+    QImage words(image.size(), QImage::Format_ARGB32);
+    if (words.isNull())
+        throw std::bad_alloc();
+    for (int y = 0; y < image.height(); ++y) {
+        auto *line = reinterpret_cast<QRgb *>(words.scanLine(y));
+        for (int x = 0; x < image.width(); ++x)
+            line[x] = image.pixel(x, y);
+    }
+    return words;
+}
+
+bool isDirect(QImage::Format format)
+{
+    return format == QImage::Format_RGB32 || format == QImage::Format_ARGB32
+        || format == QImage::Format_ARGB32_Premultiplied;
+}
+
+} // namespace
+
+int bandCount(int rows, qsizetype pixels)
+{
+    if (pixels < ParallelThreshold)
+        return 1;
+    return std::clamp(QThread::idealThreadCount(), 1, std::clamp(rows, 1, MaxBands));
+}
+
+QImage pixelWords(const QImage &image)
+{
+    switch (image.format()) {
+    case QImage::Format_RGB32:
+    case QImage::Format_ARGB32:
+    case QImage::Format_ARGB32_Premultiplied:
+        return image;
+    case QImage::Format_RGBA16FPx4:
+    case QImage::Format_RGBA32FPx4:
+        // QImage::pixel() reads these through a premultiplied round trip that no bulk
+        // conversion repeats; they are rare enough to be read its way.
+        return wordsThroughPixel(image);
+    default:
+        break;
+    }
+    const bool premultiplied = image.pixelFormat().premultiplied() == QPixelFormat::Premultiplied;
+    QImage words = image.convertToFormat(premultiplied ? QImage::Format_ARGB32_Premultiplied
+                                                       : QImage::Format_ARGB32);
+    if (words.isNull() && !image.isNull())
+        throw std::bad_alloc();
+    return words;
+}
+
+bool holdsEveryRgbColour(QImage::Format format)
+{
+    switch (format) {
+    case QImage::Format_RGB32:
+    case QImage::Format_ARGB32:
+    case QImage::Format_ARGB32_Premultiplied:
+    case QImage::Format_RGB888:
+    case QImage::Format_BGR888:
+    case QImage::Format_RGBX8888:
+    case QImage::Format_RGBA8888:
+    case QImage::Format_RGBA8888_Premultiplied:
+    case QImage::Format_BGR30:
+    case QImage::Format_A2BGR30_Premultiplied:
+    case QImage::Format_RGB30:
+    case QImage::Format_A2RGB30_Premultiplied:
+    case QImage::Format_RGBX64:
+    case QImage::Format_RGBA64:
+    case QImage::Format_RGBA64_Premultiplied:
+    case QImage::Format_RGBX16FPx4:
+    case QImage::Format_RGBA16FPx4:
+    case QImage::Format_RGBA16FPx4_Premultiplied:
+    case QImage::Format_RGBX32FPx4:
+    case QImage::Format_RGBA32FPx4:
+    case QImage::Format_RGBA32FPx4_Premultiplied:
+        return true;
+    default:
+        return false;
+    }
+}
+
+QImage resultWords(const QImage &image)
+{
+    QImage result(image.size(), isDirect(image.format()) ? image.format() : QImage::Format_RGB32);
+    if (result.isNull())
+        throw std::bad_alloc();
+    return result;
+}
+
+void finishResult(QImage &result, QImage::Format format)
+{
+    // Opaque RGB32 words are valid pixels of the other 32-bit RGB formats as they stand;
+    // the remaining formats that can hold the colours get a converted copy.
+    if (!isDirect(format) && holdsEveryRgbColour(format)) {
+        result.convertTo(format);
+        if (result.format() != format)
+            throw std::bad_alloc();
+    }
+}
+
+} // namespace ImageBands

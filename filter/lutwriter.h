@@ -1,0 +1,54 @@
+#ifndef LUTWRITER_H
+#define LUTWRITER_H
+
+#include "curvesfilter.h"
+
+#include <QByteArray>
+#include <QImage>
+#include <QString>
+
+#include <array>
+#include <functional>
+#include <optional>
+
+// Encodes a colour map as a lookup table for other grading tools: a 1D or 3D .cube file or
+// a Hald CLUT image. Output levels outside 0..255 (and NaN, as 0) are clamped.
+class LutWriter
+{
+public:
+    // The output levels of the colour with the real input levels red, green and blue
+    // (0..255 each); any real values.
+    using ColourMap = std::function<std::array<double, 3>(double red, double green, double blue)>;
+
+    static constexpr int Default3DSize = 33;
+    static constexpr int Min3DSize = 2;
+    static constexpr int Max3DSize = 256;
+    static constexpr int HaldLevel = 8;
+
+    explicit LutWriter(ColourMap map);
+    // With the integer curves of a curves filter, which the 1D file then holds exactly.
+    LutWriter(ColourMap map, const CurvesFilter::LevelTables &tables);
+
+    // The colour map of a curves filter: each channel's integer values, clamped to
+    // 0..255, joined by straight lines between whole levels.
+    static ColourMap curvesMap(const CurvesFilter &filter);
+
+    // A 1D .cube: comment lines, TITLE, LUT_1D_SIZE 256, then one line per input level
+    // 0..255 with the three output levels ÷ 255 to six decimals. Without level tables it
+    // holds the map along the grey axis (input level i in every channel).
+    QByteArray cube1D(const QString &title, const QString &origin) const;
+    // A 3D .cube of size³ lattice points over levels 0..255, red index fastest; empty when
+    // size is outside Min3DSize..Max3DSize.
+    QByteArray cube3D(const QString &title, const QString &origin, int size) const;
+    // A Hald CLUT of level 8: 64 lattice points per channel in a 512×512 image, red fastest,
+    // each value rounded to the nearest level.
+    QImage haldClut() const;
+
+private:
+    QByteArray header(const QString &title, const QString &origin) const;
+
+    ColourMap m_map;
+    std::optional<CurvesFilter::LevelTables> m_tables;
+};
+
+#endif // LUTWRITER_H

@@ -1,0 +1,115 @@
+#ifndef MIXINGFILTER_H
+#define MIXINGFILTER_H
+
+#include <QByteArray>
+#include <QImage>
+#include <QString>
+#include <QtGlobal>
+
+#include <array>
+#include <memory>
+#include <vector>
+
+// The "Channel mixing curves" colour filter: every output channel is a sum of three curves,
+// one over each input channel, out_c = f_cR(R) + f_cG(G) + f_cB(B), in levels 0..255.
+//
+// generate() fits the nine curves by least squares over all pixel pairs, from sums whose size
+// does not depend on the image (pairwise joint histograms of the inputs and per-level sums of
+// the outputs). The fit is regularised:
+// - a second-difference penalty keeps every curve smooth and continues it along a straight
+//   line where the example has no pixels; an output's curves over the other inputs are held
+//   much smoother than the one over its own input, so that a bend the data cannot place
+//   goes into the output's own channel;
+// - a very weak pull toward the best affine colour matrix of the example fixes the constants
+//   that the three curves of an output could trade between them.
+//
+// A filter is complete when generate(), load() or fromCurves() returns it and is never
+// changed afterwards.
+class MixingFilter
+{
+public:
+    static constexpr int FilterType = 2;
+    // Curve values beyond this magnitude are clamped to it, so that sums stay finite.
+    static constexpr double MaxCurveValue = 1e6;
+
+    using Curve = std::array<double, 256>;
+    using Curves = std::array<std::array<Curve, 3>, 3>; // [output][input]
+
+    // The sums generate() fits the curves to, collected row by row. One object per thread;
+    // merge() them before fitting.
+    class Statistics
+    {
+    public:
+        Statistics();
+        // Adds the pixel pairs of one row (32-bit words as QImage::pixel() returns them).
+        void addRow(const QRgb *source, const QRgb *product, int width);
+        void merge(const Statistics &other);
+        qint64 pixels() const { return m_pixels; }
+
+    private:
+        friend class MixingFilter;
+        // How often input levels (i, j) met, for the channel pairs RG, RB, GB, at (i << 8) | j.
+        std::array<std::vector<quint64>, 3> m_joint;
+        // Sum of output channel c over the pixels whose input channel k is at level i,
+        // at [k][i][c].
+        std::array<std::array<std::array<quint64, 3>, 256>, 3> m_outputSums {};
+        qint64 m_pixels = 0;
+    };
+
+    MixingFilter();
+    Q_DISABLE_COPY_MOVE(MixingFilter)
+
+    // Learns the curves from every pixel pair of source and product; null when the product is
+    // smaller than the source. Throws std::bad_alloc when memory runs out.
+    static std::unique_ptr<MixingFilter> generate(const QImage &source, const QImage &product);
+    // The curves fitted to collected sums (deviations are left at 0).
+    static std::unique_ptr<MixingFilter> fromStatistics(const Statistics &statistics);
+    // A filter with the given curves, [output][input]; values are clamped to
+    // +-MaxCurveValue, and non-finite ones read as 0.
+    static std::unique_ptr<MixingFilter> fromCurves(const Curves &curves);
+
+    // Reads a filter file; null unless it holds a FilterType 2 filter.
+    static std::unique_ptr<MixingFilter> load(const QString &path);
+    // The filter file's text: FilterType=2 and the 2304 real keys "<out>from<in><level>",
+    // e.g. RfromG17 is the curve of output red over input green at level 17.
+    QByteArray fileText() const;
+    // Writes the filter file; false (and any existing file untouched) when that fails.
+    bool save(const QString &path) const;
+
+    // Maps every pixel into a new opaque image of the same size: each output channel is the
+    // sum of its curves at the pixel's levels, clamped to 0..255 and rounded to the nearest
+    // level. The format is kept where it holds every 8-bit colour, else RGB32. Throws
+    // std::bad_alloc when the result cannot be allocated.
+    QImage apply(const QImage &image) const;
+
+    // The output levels for real input levels 0..255 (each curve joined by straight lines
+    // between whole levels), clamped to 0..255. apply() rounds exactly these values.
+    std::array<double, 3> map(double red, double green, double blue) const;
+    // The sum of the curves before clamping.
+    std::array<double, 3> mapUnclamped(double red, double green, double blue) const;
+
+    const Curve &curve(int output, int input) const;
+    const Curves &curves() const { return m_curves; }
+
+    // Largest and mean absolute difference of apply(source) from the product over all pixels
+    // and channels; set by generate(), 0 otherwise.
+    double maxDeviation() const { return m_maxDeviation; }
+    double midDeviation() const { return m_midDeviation; }
+
+    // The level apply() writes for a mapped value: clamped to 0..255, rounded half up.
+    static int outputLevel(double value)
+    {
+        if (!(value > 0.0))
+            return 0;
+        if (value >= 255.0)
+            return 255;
+        return int(value + 0.5);
+    }
+
+private:
+    Curves m_curves {};
+    double m_maxDeviation = 0.0;
+    double m_midDeviation = 0.0;
+};
+
+#endif // MIXINGFILTER_H
