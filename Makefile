@@ -23,6 +23,12 @@ test: bootstrap
 bench: all
 	build/release/bench/chromaloom-bench
 
+# Quality of the learning methods on real photographs with common looks (scripts/makelooks).
+.PHONY: quality
+quality: all
+	scripts/makelooks build/looks
+	build/release/bench/chromaloom-lookquality build/looks
+
 # libFuzzer targets, built with clang in $(FUZZ_BUILD) apart from the gcc builds. Each runs
 # FUZZ_RUNS inputs or FUZZ_TIME seconds, whichever ends first, starting from the checked-in
 # corpus; what it adds goes to $(FUZZ_BUILD)/corpus, faulty inputs to $(FUZZ_BUILD)/artifacts.

@@ -17,7 +17,6 @@ using ImageBands::readRows;
 
 constexpr int Channels = 3;
 constexpr int Levels = 256;
-constexpr int ChannelShifts[Channels] = { 16, 8, 0 };
 
 // The pixel weight at which a lattice point keeps half of the deviation it measured from
 // the mixing model; points reached by only a pixel's fringe lean on the model.
@@ -26,8 +25,9 @@ constexpr double Shrinkage = 0.02;
 // unreached points around them.
 constexpr int FadeSteps = 2;
 constexpr double Fade = 0.5;
-// The per-thread accumulators together stay within this many bytes.
-constexpr std::size_t AccumulatorBudget = std::size_t(48) << 20;
+// The per-thread accumulators (lattice sums and mixing statistics) together stay within this
+// many bytes, which leaves room for fitting the mixing model within 64 MB.
+constexpr std::size_t AccumulatorBudget = std::size_t(40) << 20;
 
 // Where a real level falls in the lattice: the lower point of its cell and how far along the
 // cell it lies (1 only at level 255).
@@ -172,8 +172,9 @@ std::unique_ptr<AreaMapping> AreaMapping::generate(const QImage &source, const Q
     const std::size_t points = std::size_t(size) * size * size;
     const qsizetype dg = size;
     const qsizetype db = qsizetype(size) * size;
-    const int bands = std::clamp(int(AccumulatorBudget / (points * sizeof(PointSums))), 1,
-                                 bandCount(height, pixels));
+    const std::size_t bandBytes = points * sizeof(PointSums) + sizeof(MixingFilter::Statistics)
+        + MixingFilter::Statistics::HeapBytes;
+    const int bands = std::clamp(int(AccumulatorBudget / bandBytes), 1, bandCount(height, pixels));
 
     qsizetype offset[Channels][Levels];
     double fraction[Channels][Levels];
@@ -236,6 +237,7 @@ std::unique_ptr<AreaMapping> AreaMapping::generate(const QImage &source, const Q
         }
         sums[std::size_t(band)] = std::vector<PointSums>();
     }
+    statistics.resize(1);
     const std::unique_ptr<MixingFilter> model = MixingFilter::fromStatistics(statistics[0]);
     statistics.clear();
 
@@ -308,35 +310,11 @@ std::unique_ptr<AreaMapping> AreaMapping::generate(const QImage &source, const Q
     sums.clear();
 
     // Deviation of the filtered source from the product, pixel by pixel.
-    std::vector<int> largest(std::size_t(bands), 0);
-    std::vector<quint64> totals(std::size_t(bands), 0);
     const auto mapper = std::make_unique<WordMapper>(mapping->m_lattice, size);
-    forEachBand(height, bands, [&](int band, qsizetype first, qsizetype last) {
-        int bandLargest = 0;
-        quint64 bandTotal = 0;
-        for (qsizetype y = first; y < last; ++y) {
-            const QRgb *s = sourceRows.row(y);
-            const QRgb *p = productRows.row(y);
-            for (int x = 0; x < width; ++x) {
-                const QRgb mapped = (*mapper)(s[x]);
-                for (int c = 0; c < Channels; ++c) {
-                    const int d = std::abs(int((mapped >> ChannelShifts[c]) & 0xff)
-                                           - int((p[x] >> ChannelShifts[c]) & 0xff));
-                    bandLargest = std::max(bandLargest, d);
-                    bandTotal += quint64(d);
-                }
-            }
-        }
-        largest[std::size_t(band)] = bandLargest;
-        totals[std::size_t(band)] = bandTotal;
-    });
-    if (pixels > 0) {
-        quint64 total = 0;
-        for (const quint64 t : totals)
-            total += t;
-        mapping->m_maxDeviation = double(*std::max_element(largest.begin(), largest.end()));
-        mapping->m_midDeviation = double(total) / double(3 * pixels);
-    }
+    const ImageBands::Deviation fit = ImageBands::deviation(
+        sourceRows, productRows, width, height, bands, [&mapper](QRgb s) { return (*mapper)(s); });
+    mapping->m_maxDeviation = fit.largest;
+    mapping->m_midDeviation = fit.mean;
     return mapping;
 }
 
@@ -357,28 +335,8 @@ std::unique_ptr<AreaMapping> AreaMapping::fromLattice(int size, std::vector<Entr
 
 QImage AreaMapping::apply(const QImage &image) const
 {
-    if (image.isNull())
-        return QImage();
-    const QImage words = ImageBands::pixelWords(image);
-    QImage result = ImageBands::resultWords(image);
-    const int width = image.width();
-    const int height = image.height();
-    const auto inRows = readRows(words);
-    const auto outRows = ImageBands::writeRows(result);
     const auto mapper = std::make_unique<WordMapper>(m_lattice, m_size);
-    forEachBand(height, bandCount(height, qsizetype(width) * height),
-                [&](int, qsizetype first, qsizetype last) {
-                    for (qsizetype y = first; y < last; ++y) {
-                        const QRgb *in = inRows.row(y);
-                        QRgb *out = outRows.row(y);
-                        for (int x = 0; x < width; ++x)
-                            out[x] = (*mapper)(in[x]);
-                    }
-                });
-    ImageBands::finishResult(result, image.format());
-    // The colours stay in the image's colour space; keep its tag.
-    result.setColorSpace(image.colorSpace());
-    return result;
+    return ImageBands::mapImage(image, [&mapper](QRgb word) { return (*mapper)(word); });
 }
 
 std::array<double, 3> AreaMapping::map(double red, double green, double blue) const

@@ -4,9 +4,12 @@
 // Helpers the filters share for working on whole scanlines, split into bands of rows that
 // run on their own threads.
 
+#include <QColorSpace>
 #include <QImage>
 #include <QtGlobal>
 
+#include <algorithm>
+#include <cstdlib>
 #include <exception>
 #include <thread>
 #include <vector>
@@ -72,6 +75,53 @@ inline Scanlines<QRgb, uchar> writeRows(QImage &image)
     return { image.bits(), image.bytesPerLine() };
 }
 
+// How far the mapped source is from the product: the largest and the mean absolute
+// difference over all pixels and the three channels. `map` turns a source word into the
+// filtered word; the rows are split into `bands` threads.
+struct Deviation
+{
+    double largest = 0.0;
+    double mean = 0.0;
+};
+
+template<typename Map>
+Deviation deviation(const Scanlines<const QRgb, const uchar> &sourceRows,
+                    const Scanlines<const QRgb, const uchar> &productRows, int width, int height,
+                    int bands, const Map &map)
+{
+    std::vector<int> largest(std::size_t(bands), 0);
+    std::vector<quint64> sums(std::size_t(bands), 0);
+    forEachBand(height, bands, [&](int band, qsizetype first, qsizetype last) {
+        int bandLargest = 0;
+        quint64 bandSum = 0;
+        for (qsizetype y = first; y < last; ++y) {
+            const QRgb *s = sourceRows.row(y);
+            const QRgb *p = productRows.row(y);
+            for (int x = 0; x < width; ++x) {
+                const QRgb mapped = map(s[x]);
+                for (const int shift : { 16, 8, 0 }) {
+                    const int difference
+                        = std::abs(int((mapped >> shift) & 0xff) - int((p[x] >> shift) & 0xff));
+                    bandLargest = std::max(bandLargest, difference);
+                    bandSum += quint64(difference);
+                }
+            }
+        }
+        largest[std::size_t(band)] = bandLargest;
+        sums[std::size_t(band)] = bandSum;
+    });
+    Deviation result;
+    const qsizetype pixels = qsizetype(width) * height;
+    if (pixels > 0) {
+        quint64 total = 0;
+        for (const quint64 sum : sums)
+            total += sum;
+        result.largest = double(*std::max_element(largest.begin(), largest.end()));
+        result.mean = double(total) / double(3 * pixels);
+    }
+    return result;
+}
+
 // A new opaque image for the result of mapping `image`: the image's own format when it is
 // one of the 32-bit RGB formats, RGB32 otherwise. Throws std::bad_alloc.
 QImage resultWords(const QImage &image);
@@ -79,6 +129,34 @@ QImage resultWords(const QImage &image);
 // Turns a result made by resultWords() into the image's format where that format holds
 // every 8-bit colour (the 32-bit ones are valid as they stand). Throws std::bad_alloc.
 void finishResult(QImage &result, QImage::Format format);
+
+// The image with every pixel's word turned by `map` (a source word to an opaque filtered
+// word), split over the cores: same size, the format as finishResult() leaves it, the
+// image's colour space kept. Throws std::bad_alloc.
+template<typename Map>
+QImage mapImage(const QImage &image, const Map &map)
+{
+    if (image.isNull())
+        return QImage();
+    const QImage words = pixelWords(image);
+    QImage result = resultWords(image);
+    const int width = image.width();
+    const int height = image.height();
+    const auto inRows = readRows(words);
+    const auto outRows = writeRows(result);
+    forEachBand(height, bandCount(height, qsizetype(width) * height),
+                [&](int, qsizetype first, qsizetype last) {
+                    for (qsizetype y = first; y < last; ++y) {
+                        const QRgb *in = inRows.row(y);
+                        QRgb *out = outRows.row(y);
+                        for (int x = 0; x < width; ++x)
+                            out[x] = map(in[x]);
+                    }
+                });
+    finishResult(result, image.format());
+    result.setColorSpace(image.colorSpace());
+    return result;
+}
 
 } // namespace ImageBands
 

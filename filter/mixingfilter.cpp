@@ -360,35 +360,11 @@ std::unique_ptr<MixingFilter> MixingFilter::generate(const QImage &source, const
     statistics.clear();
 
     // Deviation of the filtered source from the product, pixel by pixel.
-    std::vector<int> largest(std::size_t(bands), 0);
-    std::vector<quint64> sums(std::size_t(bands), 0);
     const WordMapper mapper { filter->m_curves };
-    forEachBand(height, bands, [&](int band, qsizetype first, qsizetype last) {
-        int bandLargest = 0;
-        quint64 bandSum = 0;
-        for (qsizetype y = first; y < last; ++y) {
-            const QRgb *s = sourceRows.row(y);
-            const QRgb *p = productRows.row(y);
-            for (int x = 0; x < width; ++x) {
-                const QRgb mapped = mapper(s[x]);
-                for (int c = 0; c < Channels; ++c) {
-                    const int deviation = std::abs(int((mapped >> ChannelShifts[c]) & 0xff)
-                                                   - int((p[x] >> ChannelShifts[c]) & 0xff));
-                    bandLargest = std::max(bandLargest, deviation);
-                    bandSum += quint64(deviation);
-                }
-            }
-        }
-        largest[std::size_t(band)] = bandLargest;
-        sums[std::size_t(band)] = bandSum;
-    });
-    if (pixels > 0) {
-        quint64 total = 0;
-        for (const quint64 sum : sums)
-            total += sum;
-        filter->m_maxDeviation = double(*std::max_element(largest.begin(), largest.end()));
-        filter->m_midDeviation = double(total) / double(3 * pixels);
-    }
+    const ImageBands::Deviation deviation
+        = ImageBands::deviation(sourceRows, productRows, width, height, bands, mapper);
+    filter->m_maxDeviation = deviation.largest;
+    filter->m_midDeviation = deviation.mean;
     return filter;
 }
 
@@ -453,28 +429,8 @@ bool MixingFilter::save(const QString &path) const
 
 QImage MixingFilter::apply(const QImage &image) const
 {
-    if (image.isNull())
-        return QImage();
-    const QImage words = ImageBands::pixelWords(image);
-    QImage result = ImageBands::resultWords(image);
-    const int width = image.width();
-    const int height = image.height();
-    const auto inRows = readRows(words);
-    const auto outRows = ImageBands::writeRows(result);
     const WordMapper mapper { m_curves };
-    forEachBand(height, bandCount(height, qsizetype(width) * height),
-                [&](int, qsizetype first, qsizetype last) {
-                    for (qsizetype y = first; y < last; ++y) {
-                        const QRgb *in = inRows.row(y);
-                        QRgb *out = outRows.row(y);
-                        for (int x = 0; x < width; ++x)
-                            out[x] = mapper(in[x]);
-                    }
-                });
-    ImageBands::finishResult(result, image.format());
-    // The colours stay in the image's colour space; keep its tag.
-    result.setColorSpace(image.colorSpace());
-    return result;
+    return ImageBands::mapImage(image, mapper);
 }
 
 std::array<double, 3> MixingFilter::mapUnclamped(double red, double green, double blue) const

@@ -40,6 +40,9 @@ public:
     class Statistics
     {
     public:
+        // What one object holds on the heap.
+        static constexpr std::size_t HeapBytes = 3 * 256 * 256 * sizeof(quint64);
+
         Statistics();
         // Adds the pixel pairs of one row (32-bit words as QImage::pixel() returns them).
         void addRow(const QRgb *source, const QRgb *product, int width);

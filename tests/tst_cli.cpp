@@ -2,6 +2,7 @@
 #include "filesizelimit.h"
 #include "filtermessages.h"
 #include "imagetesting.h"
+#include "look.h"
 #include "photometadata.h"
 
 #include <QBuffer>
@@ -122,6 +123,9 @@ private slots:
     void damagedImage();
     void photo_data();
     void photo();
+    void corruptMetadata();
+    void methods_data();
+    void methods();
     void strength();
 
     void writesFilter_data();
@@ -539,6 +543,93 @@ void TestCli::photo()
     QVERIFY(stored.transformed(QTransform().rotate(turn)).save(path(u"upright.png"_s)));
     const Run learnt = run(u"generate %1 upright.png -o learnt.cml"_s.arg(target));
     QVERIFY2(learnt.exitCode == 0, learnt.err.constData());
+    // ... and learns what the pair learns when the source is stored upright too.
+    QImageReader turned(path(target));
+    turned.setAutoTransform(true);
+    QVERIFY(turned.read().save(path(u"upright-source.png"_s)));
+    QCOMPARE(run(u"generate upright-source.png upright.png -o reference.cml"_s).exitCode, 0);
+    QCOMPARE(contents(u"learnt.cml"_s), contents(u"reference.cml"_s));
+}
+
+void TestCli::corruptMetadata()
+{
+    // An Exif block whose TIFF header is garbage, first in an otherwise sound JPEG.
+    QByteArray jpeg;
+    {
+        QBuffer buffer(&jpeg);
+        buffer.open(QIODevice::WriteOnly);
+        QVERIFY(everyLevelImage().save(&buffer, "jpg", 100));
+    }
+    const QByteArray payload = QByteArray("Exif\0\0XY*\0\x08\0\0\0garbagegarbage", 28);
+    const int length = int(payload.size()) + 2;
+    writeText(u"odd.jpg"_s,
+              jpeg.left(2) + "\xff\xe1" + char(length >> 8) + char(length & 0xff) + payload
+                  + jpeg.mid(2));
+
+    const Run result = run(u"apply smooth.cml odd.jpg -o out.png"_s);
+    QCOMPARE(result.exitCode, 0);
+    QVERIFY2(result.err.startsWith("chromaloom-cli: odd.jpg: warning: ")
+                 && result.err.count('\n') == 1,
+             result.err.constData());
+    QCOMPARE(QImage(path(u"out.png"_s)).size(), QSize(16, 16));
+}
+
+void TestCli::methods_data()
+{
+    QTest::addColumn<QString>("method");
+    QTest::addColumn<QString>("output");
+    QTest::addColumn<QString>("kind");
+    QTest::newRow("separate curves") << u"curves"_s << u"learnt.cml"_s
+                                     << u"Kind: curves filter (Separate curves, FilterType 1)"_s;
+    QTest::newRow("channel mixing curves")
+        << u"mixing"_s << u"learnt.cml"_s
+        << u"Kind: channel mixing curves (Channel mixing curves, FilterType 2)"_s;
+    QTest::newRow("full area mapping")
+        << u"mapping"_s << u"learnt.cube"_s
+        << u"Kind: full area mapping (Full area mapping, 3D lattice 17×17×17)"_s;
+}
+
+void TestCli::methods()
+{
+    // Every kind goes through generate, info, plot, apply and export.
+    QFETCH(QString, method);
+    QFETCH(QString, output);
+    const QImage source = randomImage(96, 64, QImage::Format_RGB32, 21);
+    QVERIFY(source.save(path(u"before.png"_s)));
+    QVERIFY(applied(u"smooth.cml"_s, source).save(path(u"after.png"_s)));
+
+    const Run generated = run(u"generate before.png after.png -o %1 --method %2 %3"_s.arg(
+        output, method, method == u"mapping"_s ? u"--lattice 17"_s : QString()));
+    QCOMPARE(generated.exitCode, 0);
+    QVERIFY2(generated.out.startsWith("Filter generation successful. ["),
+             generated.out.constData());
+
+    const Run info = run(u"info "_s + output);
+    QCOMPARE(info.exitCode, 0);
+    QTEST(QString::fromUtf8(info.out).section(u'\n', 0, 0), "kind");
+    QCOMPARE(run(u"plot %1 -o plot.png"_s.arg(output)).exitCode, 0);
+    QVERIFY(!QImage(path(u"plot.png"_s)).isNull());
+
+    QCOMPARE(run(u"apply %1 before.png -o out.png"_s.arg(output)).exitCode, 0);
+    QString error;
+    const std::unique_ptr<Look> look = Look::load(path(output), &error);
+    QVERIFY2(look, qPrintable(error));
+    QCOMPARE(QImage(path(u"out.png"_s)).convertToFormat(QImage::Format_RGB32), look->apply(source));
+    // The learnt look reproduces the product, as its generation message said.
+    const double mid = QString::fromLatin1(generated.out)
+                           .section(u"Mid deviation: "_s, 1)
+                           .section(u".]"_s, 0, 0)
+                           .toDouble();
+    QVERIFY2(mid < 1.0, generated.out.constData());
+
+    QCOMPARE(run(u"export %1 -o look3d.cube --3d 17"_s.arg(output)).exitCode, 0);
+    QCOMPARE(run(u"export %1 -o hald.png"_s.arg(output)).exitCode, 0);
+    const Run oneD = run(u"export %1 -o look1d.cube"_s.arg(output));
+    QCOMPARE(oneD.exitCode, method == u"curves"_s ? 0 : 1);
+    const std::unique_ptr<Look> lattice = Look::load(path(u"look3d.cube"_s), &error);
+    QVERIFY2(lattice, qPrintable(error));
+    QVERIFY2(largestChannelDifference(lattice->apply(source), look->apply(source)) <= 3,
+             "the 3D .cube holds the look");
 }
 
 void TestCli::strength()
