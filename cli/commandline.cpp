@@ -10,14 +10,16 @@ const QString Description = QStringLiteral(
     "exports them as lookup tables for other grading tools.\n"
     "\n"
     "Commands:\n"
-    "  generate SOURCE PRODUCT -o FILTER.cml     learn a filter from an image pair\n"
-    "  apply FILTER.cml TARGET... (-o OUT | -d DIR)  apply a filter to images\n"
-    "  info FILTER.cml                           describe a filter\n"
-    "  plot FILTER.cml -o CURVES.png             draw a filter's curves\n"
-    "  export FILTER.cml -o LOOK.cube [--3d [N]] write a 1D or 3D .cube LUT\n"
-    "  export FILTER.cml -o LOOK.png             write a Hald CLUT image\n"
+    "  generate SOURCE PRODUCT -o FILTER [--method curves|mixing|mapping]\n"
+    "                                            learn a filter from an image pair\n"
+    "  apply FILTER TARGET... (-o OUT | -d DIR)  apply a filter to images\n"
+    "  info FILTER                               describe a filter\n"
+    "  plot FILTER -o PLOT.png                   draw what a filter does\n"
+    "  export FILTER -o LOOK.cube [--3d [N]]     write a 1D or 3D .cube LUT\n"
+    "  export FILTER -o LOOK.png                 write a Hald CLUT image\n"
     "  import LOOK.cube -o FILTER.cml            turn a 1D .cube LUT into a filter\n"
     "\n"
+    "FILTER is a filter file (.cml) or a 1D or 3D .cube LUT.\n"
     "Run 'chromaloom-cli COMMAND --help' for the options of a command.");
 
 } // namespace
