@@ -6,6 +6,7 @@
 #include <QImage>
 #include <QList>
 #include <QRandomGenerator>
+#include <QString>
 
 #include <algorithm>
 #include <cstdlib>
@@ -52,6 +53,25 @@ inline int largestChannelDifference(const QImage &a, const QImage &b)
         }
     }
     return largest;
+}
+
+// The first pixel at which `result` is not expected(pixel of `image` there), as a message;
+// empty when every pixel is as expected.
+template<typename Expected>
+QString firstMismatch(const QImage &image, const QImage &result, const Expected &expected)
+{
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            const QRgb want = expected(image.pixel(x, y));
+            if (result.pixel(x, y) != want)
+                return QStringLiteral("pixel (%1, %2): %3 instead of %4")
+                    .arg(x)
+                    .arg(y)
+                    .arg(result.pixel(x, y), 8, 16)
+                    .arg(want, 8, 16);
+        }
+    }
+    return QString();
 }
 
 #endif // IMAGETESTING_H

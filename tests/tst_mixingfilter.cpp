@@ -190,20 +190,12 @@ void TestMixingFilter::applyMatchesPerPixelDefinition()
     const QImage result = filter->apply(image);
     QCOMPARE(result.format(), resultFormat);
     QCOMPARE(result.size(), image.size());
-    for (int y = 0; y < image.height(); ++y) {
-        for (int x = 0; x < image.width(); ++x) {
-            const QRgb in = image.pixel(x, y);
-            const std::array<double, 3> v = filter->map(qRed(in), qGreen(in), qBlue(in));
-            const QRgb want = qRgb(MixingFilter::outputLevel(v[0]), MixingFilter::outputLevel(v[1]),
-                                   MixingFilter::outputLevel(v[2]));
-            if (result.pixel(x, y) != want)
-                QFAIL(qPrintable(QStringLiteral("pixel (%1, %2): %3 instead of %4")
-                                     .arg(x)
-                                     .arg(y)
-                                     .arg(result.pixel(x, y), 8, 16)
-                                     .arg(want, 8, 16)));
-        }
-    }
+    const QString mismatch = firstMismatch(image, result, [&filter](QRgb in) {
+        const std::array<double, 3> v = filter->map(qRed(in), qGreen(in), qBlue(in));
+        return qRgb(MixingFilter::outputLevel(v[0]), MixingFilter::outputLevel(v[1]),
+                    MixingFilter::outputLevel(v[2]));
+    });
+    QVERIFY2(mismatch.isEmpty(), qPrintable(mismatch));
 }
 
 void TestMixingFilter::fileRoundTrip()
