@@ -22,23 +22,34 @@
 #include <functional>
 #include <vector>
 
+#include <malloc.h>
+
 namespace {
 
 constexpr int Width = 6000;
 constexpr int Height = 4000;
 constexpr int Runs = 7;
 
+// Releases what `prepare` freed back to the system, so that every timed run gets fresh
+// memory whatever ran before it (otherwise the allocator's state decides whether a new
+// image is faulted in or reused).
+void release(const std::function<void()> &prepare)
+{
+    if (!prepare)
+        return;
+    prepare();
+    malloc_trim(0);
+}
+
 // One warm-up, then the median of Runs timed runs, in milliseconds. `prepare` runs
 // untimed before each run (it releases what the previous run made).
 double medianMs(const std::function<void()> &work, const std::function<void()> &prepare = {})
 {
-    if (prepare)
-        prepare();
+    release(prepare);
     work();
     std::vector<double> times;
     for (int run = 0; run < Runs; ++run) {
-        if (prepare)
-            prepare();
+        release(prepare);
         QElapsedTimer timer;
         timer.start();
         work();
