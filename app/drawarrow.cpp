@@ -4,6 +4,9 @@
 //
 // Usage: chromaloom-drawarrow <output.png>
 
+#include "durablefile.h"
+#include "imagefile.h"
+
 #include <QColor>
 #include <QCoreApplication>
 #include <QImage>
@@ -119,8 +122,12 @@ int main(int argc, char **argv)
         err << "Usage: chromaloom-drawarrow <output.png>\n";
         return 2;
     }
-    if (!drawArrow().save(arguments.at(1), "PNG")) {
-        err << "Cannot write " << arguments.at(1) << '\n';
+    QString error;
+    const QByteArray png = ImageFile::encode(drawArrow(), "png", -1, &error);
+    if (png.isEmpty()
+        || DurableFile::write(arguments.at(1), png, DurableFile::Mode::Replace, &error)
+            != DurableFile::Result::Written) {
+        err << "Cannot write " << arguments.at(1) << ": " << error << '\n';
         return 1;
     }
     return 0;

@@ -2,8 +2,6 @@
 
 #include "imagebands.h"
 
-#include <QColorSpace>
-
 #include <algorithm>
 #include <cstdlib>
 #include <new>
@@ -182,9 +180,6 @@ std::size_t CurvesFilter::memoryUsage() const
 
 QImage CurvesFilter::apply(const QImage &image) const
 {
-    if (image.isNull())
-        return QImage();
-
     // One table per channel holding the mapped level, clamped to 0..255 (only a
     // hand-edited filter file yields values outside), already shifted into place.
     const LevelTables tables = levelTables();
@@ -196,27 +191,8 @@ QImage CurvesFilter::apply(const QImage &image) const
                 << ChannelShifts[c];
     }
 
-    const QImage words = pixelWords(image);
-    QImage result = ImageBands::resultWords(image);
-
-    const int width = image.width();
-    const int height = image.height();
-    const auto inRows = readRows(words);
-    const auto outRows = ImageBands::writeRows(result);
-    forEachBand(height, bandCount(height, qsizetype(width) * height),
-                [&](int, qsizetype first, qsizetype last) {
-                    for (qsizetype y = first; y < last; ++y) {
-                        const QRgb *in = inRows.row(y);
-                        QRgb *out = outRows.row(y);
-                        for (int x = 0; x < width; ++x) {
-                            const QRgb pixel = in[x];
-                            out[x] = 0xff000000u | lookup[0][(pixel >> 16) & 0xff]
-                                | lookup[1][(pixel >> 8) & 0xff] | lookup[2][pixel & 0xff];
-                        }
-                    }
-                });
-
-    ImageBands::finishResult(result, image.format());
-    result.setColorSpace(image.colorSpace());
-    return result;
+    return ImageBands::mapImage(image, [&lookup](QRgb pixel) {
+        return 0xff000000u | lookup[0][(pixel >> 16) & 0xff] | lookup[1][(pixel >> 8) & 0xff]
+            | lookup[2][pixel & 0xff];
+    });
 }

@@ -10,6 +10,8 @@
 #include <array>
 #include <memory>
 
+class FilterSettings;
+
 // The "Separate curves" colour filter: one response curve per RGB channel.
 //
 // A filter is complete when generate(), load() or fromTables() returns it and is never
@@ -33,6 +35,8 @@ public:
 
     // Reads a filter file; null when the path holds no curves filter.
     static std::unique_ptr<CurvesFilter> load(const QString &path);
+    // The filter in an opened filter file; null unless it holds a curves filter.
+    static std::unique_ptr<CurvesFilter> fromSettings(const FilterSettings &settings);
     // Writes the filter file, replacing any existing one; false (and that file untouched)
     // when the new one could not be written completely.
     bool save(const QString &path) const;

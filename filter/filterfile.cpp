@@ -26,7 +26,12 @@ void writeTables(const CurvesFilter::LevelTables &tables, FilterSettings *settin
 std::unique_ptr<CurvesFilter> CurvesFilter::load(const QString &path)
 {
     FilterSettings settings;
-    if (!settings.read(path) || settings.integer(QStringLiteral("FilterType")) != CurvesFilterType)
+    return settings.read(path) ? fromSettings(settings) : nullptr;
+}
+
+std::unique_ptr<CurvesFilter> CurvesFilter::fromSettings(const FilterSettings &settings)
+{
+    if (settings.integer(QStringLiteral("FilterType")) != CurvesFilterType)
         return nullptr;
 
     LevelTable tables[3];

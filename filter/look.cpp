@@ -7,7 +7,6 @@
 #include "mixingfilter.h"
 #include "strength.h"
 
-#include <QColorSpace>
 #include <QFile>
 #include <QFileInfo>
 
@@ -54,10 +53,14 @@ std::unique_ptr<Look> Look::load(const QString &path, QString *error)
         return std::make_unique<Look>(AreaMapping::fromLattice(size, std::move(lattice)));
     }
 
-    if (std::unique_ptr<CurvesFilter> curves = CurvesFilter::load(path))
-        return std::make_unique<Look>(std::move(curves));
-    if (std::unique_ptr<MixingFilter> mixing = MixingFilter::load(path))
-        return std::make_unique<Look>(std::move(mixing));
+    // The file is read once, whichever kind it holds.
+    FilterSettings settings;
+    if (settings.read(path)) {
+        if (std::unique_ptr<CurvesFilter> curves = CurvesFilter::fromSettings(settings))
+            return std::make_unique<Look>(std::move(curves));
+        if (std::unique_ptr<MixingFilter> mixing = MixingFilter::fromSettings(settings))
+            return std::make_unique<Look>(std::move(mixing));
+    }
     *error = QStringLiteral("not a filter file");
     return nullptr;
 }
@@ -110,20 +113,15 @@ std::unique_ptr<Look> Look::withStrength(double strength) const
 
 QImage Look::apply(const QImage &image) const
 {
-    QImage result;
     switch (m_kind) {
     case Kind::Curves:
-        result = m_curves->apply(image);
-        break;
+        return m_curves->apply(image);
     case Kind::Mixing:
-        result = m_mixing->apply(image);
-        break;
+        return m_mixing->apply(image);
     case Kind::Mapping:
-        result = m_mapping->apply(image);
         break;
     }
-    result.setColorSpace(image.colorSpace());
-    return result;
+    return m_mapping->apply(image);
 }
 
 LutWriter Look::lutWriter() const

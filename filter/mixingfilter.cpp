@@ -384,7 +384,12 @@ std::unique_ptr<MixingFilter> MixingFilter::fromCurves(const Curves &curves)
 std::unique_ptr<MixingFilter> MixingFilter::load(const QString &path)
 {
     FilterSettings settings;
-    if (!settings.read(path) || settings.integer(QStringLiteral("FilterType")) != FilterType)
+    return settings.read(path) ? fromSettings(settings) : nullptr;
+}
+
+std::unique_ptr<MixingFilter> MixingFilter::fromSettings(const FilterSettings &settings)
+{
+    if (settings.integer(QStringLiteral("FilterType")) != FilterType)
         return nullptr;
     Curves curves;
     for (int c = 0; c < Channels; ++c) {

@@ -10,6 +10,8 @@
 #include <memory>
 #include <vector>
 
+class FilterSettings;
+
 // The "Channel mixing curves" colour filter: every output channel is a sum of three curves,
 // one over each input channel, out_c = f_cR(R) + f_cG(G) + f_cB(B), in levels 0..255.
 //
@@ -73,6 +75,8 @@ public:
 
     // Reads a filter file; null unless it holds a FilterType 2 filter.
     static std::unique_ptr<MixingFilter> load(const QString &path);
+    // The filter in an opened filter file; null unless it holds channel mixing curves.
+    static std::unique_ptr<MixingFilter> fromSettings(const FilterSettings &settings);
     // The filter file's text: FilterType=2 and the 2304 real keys "<out>from<in><level>",
     // e.g. RfromG17 is the curve of output red over input green at level 17.
     QByteArray fileText() const;

@@ -144,6 +144,20 @@ void normalizeXmp(Exiv2::XmpData &xmp, const QSize &size)
     }
 }
 
+// What the exception being handled says, in a few words.
+std::string currentProblem()
+{
+    try {
+        throw;
+    } catch (const std::bad_alloc &) {
+        return "not enough memory";
+    } catch (const std::exception &error) {
+        return error.what();
+    } catch (...) {
+        return "unknown error";
+    }
+}
+
 } // namespace
 
 struct PhotoMetadata::Data
@@ -180,12 +194,8 @@ PhotoMetadata::Data::read(Open open, const std::string &sourceName, QString *war
         data->iptc = image->iptcData();
         data->xmp = image->xmpData();
         xmpLost = !image->xmpPacket().empty() && data->xmp.empty();
-    } catch (const std::bad_alloc &) {
-        problem = "not enough memory";
-    } catch (const std::exception &error) {
-        problem = error.what();
     } catch (...) {
-        problem = "unknown error";
+        problem = currentProblem();
     }
     if (!problem.empty()) {
         data = std::make_unique<Data>();
@@ -329,12 +339,8 @@ QByteArray PhotoMetadata::embedInto(const QByteArray &encodedImage, QString *war
         if (read == long(result.size()) && imageSize(result) == pixelSize)
             return result;
         problem = complaints.text().empty() ? "the image written is unreadable" : complaints.text();
-    } catch (const std::bad_alloc &) {
-        problem = "not enough memory";
-    } catch (const std::exception &error) {
-        problem = error.what();
     } catch (...) {
-        problem = "unknown error";
+        problem = currentProblem();
     }
     if (warning)
         *warning = QStringLiteral("cannot write the photo's metadata: %1").arg(oneLine(problem));
