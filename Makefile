@@ -33,7 +33,7 @@ quality: all
 # FUZZ_RUNS inputs or FUZZ_TIME seconds, whichever ends first, starting from the checked-in
 # corpus; what it adds goes to $(FUZZ_BUILD)/corpus, faulty inputs to $(FUZZ_BUILD)/artifacts.
 # FUZZ_FLAGS passes further libFuzzer options (e.g. -jobs=2, -max_len=20000).
-FUZZ_TARGETS ?= cubefile filterfile
+FUZZ_TARGETS ?= cubefile filterfile image
 FUZZ_RUNS ?= 100000
 FUZZ_TIME ?= 300
 FUZZ_BUILD ?= build/fuzz

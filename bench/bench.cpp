@@ -6,6 +6,7 @@
 
 #include "areamapping.h"
 #include "curvesfilter.h"
+#include "filterfile.h"
 #include "mixingfilter.h"
 #include "perpixelreference.h"
 
@@ -144,8 +145,8 @@ Figures measure(const char *name, const QImage &source, const QImage &product)
 
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("bench.cml"));
-    f.saveMs = medianMs([&] { filter->save(path); });
-    f.loadMs = medianMs([&] { CurvesFilter::load(path); });
+    f.saveMs = medianMs([&] { FilterFile::save(*filter, path); });
+    f.loadMs = medianMs([&] { FilterFile::loadCurves(path); });
 
     std::unique_ptr<PerPixelFilter> reference;
     f.perPixelGenerateMs = medianMs(

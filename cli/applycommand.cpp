@@ -5,6 +5,7 @@
 #include "console.h"
 #include "filterloader.h"
 #include "imagefile.h"
+#include "inputimage.h"
 #include "look.h"
 #include "outputfile.h"
 
@@ -30,7 +31,9 @@ int ApplyCommand::run()
         QStringLiteral("format"));
     const QCommandLineOption jobsOption(
         QStringList { QStringLiteral("j"), QStringLiteral("jobs") },
-        QStringLiteral("Work on <n> files at once (default: one per core)."), QStringLiteral("n"));
+        QStringLiteral("Work on <n> files at once (default: one per core; fewer when memory "
+                       "would not hold that many images of the --max-megapixels size)."),
+        QStringLiteral("n"));
     const QCommandLineOption strengthOption(
         QStringLiteral("strength"),
         QStringLiteral("Apply the filter at strength <s> from 0 (no change) to 1 (full, the "
@@ -49,7 +52,7 @@ int ApplyCommand::run()
               { QStringLiteral("TARGET"), QStringLiteral("The images to filter."),
                 QStringLiteral("TARGET...") } },
             { m_line.outputOption(), directoryOption, formatOption, m_line.overwriteOption(),
-              jobsOption, strengthOption, qualityOption },
+              jobsOption, strengthOption, qualityOption, pixelBudgetOption() },
             2, -1))
         return CommandLine::UsageError;
 
@@ -87,6 +90,10 @@ int ApplyCommand::run()
                 QStringLiteral("--quality needs a whole number from 0 to 100"));
     }
 
+    qint64 pixelBudget = 0;
+    if (!parsePixelBudget(m_line, pixelBudgetOption(), &pixelBudget))
+        return CommandLine::UsageError;
+
     std::unique_ptr<Look> look = loadLook(m_line.positional()[0]);
     if (!look)
         return CommandLine::Failure;
@@ -112,7 +119,7 @@ int ApplyCommand::run()
         }
     }
 
-    BatchApplier applier(*look, m_line.overwrite());
+    BatchApplier applier(*look, m_line.overwrite(), pixelBudget);
     applier.setWorkers(workers);
     applier.setQuality(quality);
     const int failures = applier.run(jobs, m_line.positional());

@@ -4,76 +4,71 @@
 #include "imagefile.h"
 #include "inputimage.h"
 #include "look.h"
+#include "memorybudget.h"
 #include "outputfile.h"
-#include "photometadata.h"
+#include "workers.h"
 
 #include <QImage>
 
 #include <algorithm>
 #include <atomic>
 #include <new>
-#include <thread>
-#include <vector>
 
-BatchApplier::BatchApplier(const Look &look, bool overwrite)
+BatchApplier::BatchApplier(const Look &look, bool overwrite, qint64 pixelBudget)
     : m_look(look)
     , m_overwrite(overwrite)
+    , m_pixelBudget(pixelBudget)
 { }
 
-void BatchApplier::setWorkers(int workers) { m_workers = std::max(workers, 1); }
-
-QString BatchApplier::refusal(const Job &job, int index, const QList<Job> &jobs,
-                              const QStringList &inputs) const
+void BatchApplier::setWorkers(int workers)
 {
-    const OutputFile output(job.output, m_overwrite);
-    const QString problem = output.refusal(inputs);
-    if (!problem.isEmpty())
-        return problem;
+    // Any file may be as large as the budget allows.
+    m_workers
+        = MemoryBudget::affordableJobs(workers, m_pixelBudget, MemoryBudget::availableBytes());
+}
+
+Outcome<void> BatchApplier::check(const Job &job, int index, const QList<Job> &jobs,
+                                  const QStringList &inputs) const
+{
+    const Outcome<void> writable = OutputFile(job.output, m_overwrite).checkWritable(inputs);
+    if (!writable.ok())
+        return writable;
     for (int earlier = 0; earlier < index; ++earlier) {
         if (OutputFile::sameFile(jobs[earlier].output, job.output))
-            return QStringLiteral("also the output for %1; written once only")
-                .arg(jobs[earlier].input);
+            return Outcome<void>::failure(
+                QStringLiteral("also the output for %1; written once only")
+                    .arg(jobs[earlier].input));
     }
     if (job.format.isEmpty() && ImageFile::formatForFileName(job.output).isEmpty())
-        return QStringLiteral(
-                   "cannot write: no image type for suffix \"%1\" (choose one with --format)")
-            .arg(job.output.section(QLatin1Char('.'), -1));
-    return QString();
+        return Outcome<void>::failure(
+            QStringLiteral(
+                "cannot write: no image type for suffix \"%1\" (choose one with --format)")
+                .arg(job.output.section(QLatin1Char('.'), -1)));
+    return {};
 }
 
 bool BatchApplier::process(const Job &job) const
 {
-    const QImage image = readInputImage(job.input);
-    if (image.isNull())
+    const ImageFile target = readInputImage(job.input, m_pixelBudget);
+    if (target.isNull())
         return false;
     QImage result;
     try {
-        result = m_look.apply(image);
+        result = m_look.apply(target.image());
     } catch (const std::bad_alloc &) {
         Console::reportFailure(job.input, QStringLiteral("not enough memory to apply the filter"));
         return false;
     }
-    const QByteArray format
-        = job.format.isEmpty() ? ImageFile::formatForFileName(job.output) : job.format;
-    const bool png = format == "png";
-    QString error;
-    QByteArray encoded = ImageFile::encode(result, format, png ? -1 : m_quality, &error);
-    if (encoded.isEmpty()) {
-        Console::reportFailure(job.output, QStringLiteral("cannot write: ") + error);
-        return false;
+    const ResultPhoto::Written written
+        = OutputFile(job.output, m_overwrite)
+              .writePhoto(result, job.format, m_quality, target.metadata());
+    // Nothing was made when the image could not be encoded, so nothing was lost either.
+    if (written.encoded) {
+        for (const QString &warning : target.warnings() + written.warnings)
+            Console::reportFailure(job.input, QStringLiteral("warning: ") + warning);
     }
-    // Damaged metadata costs at most itself, with one warning line.
-    QString warning;
-    const PhotoMetadata metadata = PhotoMetadata::read(job.input, &warning);
-    QString embedWarning;
-    encoded = metadata.embedInto(encoded, &embedWarning);
-    if (warning.isEmpty())
-        warning = embedWarning;
-    if (!warning.isEmpty())
-        Console::reportFailure(job.input, QStringLiteral("warning: ") + warning);
-    const QString problem = OutputFile(job.output, m_overwrite).write(encoded);
-    if (!problem.isEmpty()) {
-        Console::reportFailure(job.output, problem);
+    if (!written.outcome.ok()) {
+        Console::reportFailure(job.output, written.outcome.error());
         return false;
     }
     return true;
@@ -84,11 +79,11 @@ int BatchApplier::run(const QList<Job> &jobs, const QStringList &inputs)
     std::atomic<int> failures { 0 };
     QList<Job> runnable;
     for (int i = 0; i < jobs.size(); ++i) {
-        const QString problem = refusal(jobs[i], i, jobs, inputs);
-        if (problem.isEmpty()) {
+        const Outcome<void> checked = check(jobs[i], i, jobs, inputs);
+        if (checked.ok()) {
             runnable.append(jobs[i]);
         } else {
-            Console::reportFailure(jobs[i].output, problem);
+            Console::reportFailure(jobs[i].output, checked.error());
             ++failures;
         }
     }
@@ -105,13 +100,8 @@ int BatchApplier::run(const QList<Job> &jobs, const QStringList &inputs)
             Console::showProgress(++done, total);
         }
     };
-    const int workers = std::min(m_workers, int(runnable.size()));
-    std::vector<std::thread> threads;
-    for (int i = 1; i < workers; ++i)
-        threads.emplace_back(work);
-    work();
-    for (std::thread &thread : threads)
-        thread.join();
+    // As many workers as the system grants; the calling thread is one of them.
+    Workers::run(std::min(m_workers, int(runnable.size())), work);
     Console::clearProgress();
     return failures;
 }

@@ -1,6 +1,8 @@
 #ifndef BATCHAPPLIER_H
 #define BATCHAPPLIER_H
 
+#include "outcome.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QString>
@@ -22,9 +24,11 @@ public:
         QByteArray format;
     };
 
-    BatchApplier(const Look &look, bool overwrite);
+    // Targets of more than pixelBudget pixels are refused.
+    BatchApplier(const Look &look, bool overwrite, qint64 pixelBudget);
 
-    // How many files are worked on at once; at least 1.
+    // How many files are worked on at once: at least 1, and no more than the memory
+    // available holds images of the pixel budget.
     void setWorkers(int workers);
     // The quality of JPEG and WebP results, 0..100 (default 100); PNG results always get
     // zlib's default compression.
@@ -35,14 +39,15 @@ public:
     int run(const QList<Job> &jobs, const QStringList &inputs);
 
 private:
-    // The output's problem, checked before any work; also refuses a second job writing
-    // a file another one already writes.
-    QString refusal(const Job &job, int index, const QList<Job> &jobs,
-                    const QStringList &inputs) const;
+    // Whether the job may run, checked before any work: fails with the output's problem,
+    // and for a second job writing a file another one already writes.
+    Outcome<void> check(const Job &job, int index, const QList<Job> &jobs,
+                        const QStringList &inputs) const;
     bool process(const Job &job) const;
 
     const Look &m_look;
     bool m_overwrite;
+    qint64 m_pixelBudget;
     int m_workers = 1;
     int m_quality = 100;
 };

@@ -22,6 +22,44 @@ const QString Description = QStringLiteral(
     "FILTER is a filter file (.cml) or a 1D or 3D .cube LUT.\n"
     "Run 'chromaloom-cli COMMAND --help' for the options of a command.");
 
+// The length of the UTF-8 sequence at bytes[at], or 0 when none starts there: overlong
+// forms, surrogates and code points beyond U+10FFFF are not UTF-8.
+qsizetype sequenceLength(QByteArrayView bytes, qsizetype at)
+{
+    const uchar lead = uchar(bytes[at]);
+    if (lead < 0x80)
+        return 1;
+    qsizetype length = 0;
+    // The range of the second byte; the later ones are 0x80..0xbf.
+    uchar low = 0x80;
+    uchar high = 0xbf;
+    if (lead >= 0xc2 && lead <= 0xdf) {
+        length = 2;
+    } else if (lead >= 0xe0 && lead <= 0xef) {
+        length = 3;
+        if (lead == 0xe0)
+            low = 0xa0;
+        else if (lead == 0xed)
+            high = 0x9f;
+    } else if (lead >= 0xf0 && lead <= 0xf4) {
+        length = 4;
+        if (lead == 0xf0)
+            low = 0x90;
+        else if (lead == 0xf4)
+            high = 0x8f;
+    } else {
+        return 0;
+    }
+    if (bytes.size() - at < length)
+        return 0;
+    for (qsizetype k = 1; k < length; ++k) {
+        const uchar next = uchar(bytes[at + k]);
+        if (next < (k == 1 ? low : 0x80) || next > (k == 1 ? high : 0xbf))
+            return 0;
+    }
+    return length;
+}
+
 } // namespace
 
 CommandLine::CommandLine(const QStringList &arguments)
@@ -134,22 +172,42 @@ bool CommandLine::requireOutput(QString *output) const
 
 bool CommandLine::mayWrite(const OutputFile &output, const QStringList &inputs)
 {
-    const QString refusal = output.refusal(inputs);
-    if (refusal.isEmpty())
-        return true;
-    Console::reportFailure(output.path(), refusal);
-    return false;
+    return output.confirmWritable(inputs);
 }
 
-int CommandLine::finishWrite(const OutputFile &output, const QString &problem)
+int CommandLine::finishWrite(const OutputFile &output, const Outcome<void> &written)
 {
-    if (problem.isEmpty())
-        return Success;
-    Console::reportFailure(output.path(), problem);
-    return Failure;
+    return output.exitStatus(written);
 }
 
 QString CommandLine::quoted(const QString &text)
 {
     return QLatin1Char('\'') + text + QLatin1Char('\'');
+}
+
+bool CommandLine::isUtf8(QByteArrayView bytes)
+{
+    for (qsizetype at = 0; at < bytes.size();) {
+        const qsizetype length = sequenceLength(bytes, at);
+        if (length == 0)
+            return false;
+        at += length;
+    }
+    return true;
+}
+
+QString CommandLine::escaped(QByteArrayView bytes)
+{
+    QString text;
+    for (qsizetype at = 0; at < bytes.size();) {
+        const qsizetype length = sequenceLength(bytes, at);
+        if (length > 0) {
+            text += QString::fromUtf8(bytes.sliced(at, length));
+            at += length;
+        } else {
+            text += QString::asprintf("\\x%02X", uint(uchar(bytes[at])));
+            ++at;
+        }
+    }
+    return text;
 }

@@ -1,11 +1,14 @@
 #ifndef COMMANDLINE_H
 #define COMMANDLINE_H
 
+#include <QByteArrayView>
 #include <QCommandLineOption>
 #include <QCommandLineParser>
 #include <QStringList>
 
 class OutputFile;
+template<typename T>
+class Outcome;
 
 // The command line of one run of the tool: the parser, the options every command shares,
 // and the one-line reports of wrong usage and failed outputs.
@@ -54,12 +57,18 @@ public:
     // The value of -o, or a usage error when it is missing.
     bool requireOutput(QString *output) const;
 
-    // False, after reporting why, when the output must not be written.
+    // OutputFile::confirmWritable() and OutputFile::exitStatus(), for the commands that
+    // still call them here.
     static bool mayWrite(const OutputFile &output, const QStringList &inputs);
-    // Reports a problem of the output file (empty: none) and returns the exit status.
-    static int finishWrite(const OutputFile &output, const QString &problem);
+    static int finishWrite(const OutputFile &output, const Outcome<void> &written);
 
     static QString quoted(const QString &text);
+
+    // Whether the bytes are valid UTF-8: Qt reads arguments and file names as UTF-8 and
+    // turns any other byte into U+FFFD, so such a name would name another file.
+    static bool isUtf8(QByteArrayView bytes);
+    // The bytes as text, each byte that is not part of valid UTF-8 shown as \xHH.
+    static QString escaped(QByteArrayView bytes);
 
 private:
     // Shows the help and exits, when --help was given.

@@ -4,10 +4,13 @@
 #include "console.h"
 #include "filterloader.h"
 #include "look.h"
+#include "lookfile.h"
 #include "lutwriter.h"
 #include "outputfile.h"
 
 #include <QFileInfo>
+
+#include <new>
 
 namespace {
 
@@ -45,34 +48,59 @@ int ExportCommand::run()
             .arg(LutWriter::Max3DSize)
             .arg(LutWriter::Default3DSize),
         QStringLiteral("n"));
+    const QCommandLineOption haldOption(
+        QStringLiteral("hald-level"),
+        QStringLiteral("Write a Hald CLUT of level <l> (%1..%2, default %3): <l>² points per "
+                       "channel in an <l>³×<l>³ image.")
+            .arg(LutLimits::MinHaldLevel)
+            .arg(LutLimits::MaxHaldLevel)
+            .arg(LutLimits::DefaultHaldLevel),
+        QStringLiteral("l"));
     const QCommandLineOption strengthOption(
         QStringLiteral("strength"),
         QStringLiteral("Export the filter at strength <s> from 0 (no change) to 1 (full, the "
                        "default)."),
         QStringLiteral("s"));
     if (!m_line.parse(
-            QStringLiteral("FILTER -o LOOK.cube|LOOK.png"),
+            QStringLiteral("FILTER -o LOOK.cube|LOOK.png|LOOK.tif"),
             QStringLiteral("Exports a filter as a 1D .cube LUT (the default), a 3D "
-                           ".cube LUT (--3d), or, for an output name ending in .png, "
-                           "a Hald CLUT image of level 8 (512x512)."),
+                           ".cube LUT (--3d), or, for an output name ending in .png or .tif, "
+                           "a 16-bit Hald CLUT image (level 8, 512x512, unless --hald-level "
+                           "says otherwise)."),
             { filterArgument() },
-            { m_line.outputOption(), cube3DOption, strengthOption, m_line.overwriteOption() }, 1,
-            1))
+            { m_line.outputOption(), cube3DOption, haldOption, strengthOption,
+              m_line.overwriteOption() },
+            1, 1))
         return CommandLine::UsageError;
     QString outputPath;
     if (!m_line.requireOutput(&outputPath))
         return CommandLine::UsageError;
 
     const QString suffix = QFileInfo(outputPath).suffix().toLower();
-    const bool hald = suffix == QLatin1String("png");
+    const QByteArray haldFormat = suffix == QLatin1String("png")            ? QByteArray("png")
+        : suffix == QLatin1String("tif") || suffix == QLatin1String("tiff") ? QByteArray("tiff")
+                                                                            : QByteArray();
+    const bool hald = !haldFormat.isEmpty();
     if (!hald && suffix != QLatin1String("cube"))
-        return m_line.usageError(QStringLiteral("export writes .cube or .png files, not %1")
+        return m_line.usageError(QStringLiteral("export writes .cube, .png or .tif files, not %1")
                                      .arg(CommandLine::quoted(outputPath)));
+    int haldLevel = LutLimits::DefaultHaldLevel;
+    if (m_line.isSet(haldOption)) {
+        if (!hald)
+            return m_line.usageError(
+                QStringLiteral("--hald-level applies to Hald CLUT images (.png, .tif)"));
+        bool ok = isDigits(m_line.value(haldOption));
+        haldLevel = ok ? m_line.value(haldOption).toInt(&ok) : 0;
+        if (!ok || haldLevel < LutLimits::MinHaldLevel || haldLevel > LutLimits::MaxHaldLevel)
+            return m_line.usageError(QStringLiteral("--hald-level needs a level from %1 to %2")
+                                         .arg(LutLimits::MinHaldLevel)
+                                         .arg(LutLimits::MaxHaldLevel));
+    }
     int size = 0;
     if (m_line.isSet(cube3DOption)) {
         if (hald)
             return m_line.usageError(QStringLiteral(
-                "--3d applies to .cube files; a .png is always a Hald CLUT of level 8"));
+                "--3d applies to .cube files; a Hald CLUT's size is set by --hald-level"));
         bool ok = false;
         size = m_line.value(cube3DOption).toInt(&ok);
         if (!ok || size < LutWriter::Min3DSize || size > LutWriter::Max3DSize)
@@ -101,9 +129,20 @@ int ExportCommand::run()
     if (strength != 1.0)
         look = look->withStrength(strength);
 
-    const LutWriter writer = look->lutWriter();
-    if (hald)
-        return CommandLine::finishWrite(output, output.writeImage(writer.haldClut(), "png", -1));
+    const LutWriter writer = LookFile::lutWriter(*look);
+    if (hald) {
+        bool clamped = false;
+        const QImage image = writer.haldClut(haldLevel, LutWriter::Depth::Bits16, &clamped);
+        // QImage gives a null image where its pixels cannot be allocated.
+        if (image.isNull())
+            throw std::bad_alloc();
+        if (clamped)
+            Console::reportFailure(filterPath,
+                                   QStringLiteral("warning: values outside 0..255 are clamped "
+                                                  "to it; a Hald CLUT cannot hold them (a .cube "
+                                                  "can)"));
+        return CommandLine::finishWrite(output, output.writeImage(image, haldFormat, -1));
+    }
     const QFileInfo filterInfo(filterPath);
     const QByteArray cube = size == 0
         ? writer.cube1D(filterInfo.completeBaseName(), filterInfo.fileName())

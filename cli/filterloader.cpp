@@ -2,11 +2,13 @@
 
 #include "console.h"
 #include "look.h"
+#include "lookfile.h"
 
 CommandLine::Argument filterArgument()
 {
     return { QStringLiteral("FILTER"),
-             QStringLiteral("The filter: a filter file (.cml) or a 1D or 3D .cube LUT."),
+             QStringLiteral("The filter: a filter file (.cml), a .cube LUT (1D, 3D or both) or "
+                            "a Hald CLUT image (.png, .tif)."),
              QStringLiteral("FILTER") };
 }
 
@@ -23,8 +25,11 @@ bool parseStrength(const CommandLine &line, const QCommandLineOption &option, do
 std::unique_ptr<Look> loadLook(const QString &path)
 {
     QString error;
-    std::unique_ptr<Look> look = Look::load(path, &error);
+    QString warning;
+    std::unique_ptr<Look> look = LookFile::read(path, &error, &warning);
     if (!look)
         Console::reportFailure(path, error);
+    else if (!warning.isEmpty())
+        Console::reportFailure(path, QStringLiteral("warning: ") + warning);
     return look;
 }

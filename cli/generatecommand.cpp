@@ -7,6 +7,7 @@
 #include "filtermessages.h"
 #include "inputimage.h"
 #include "look.h"
+#include "lookfile.h"
 #include "mixingfilter.h"
 #include "outputfile.h"
 
@@ -44,7 +45,9 @@ int GenerateCommand::run()
               { QStringLiteral("PRODUCT"),
                 QStringLiteral("The same image after it, of the same size."),
                 QStringLiteral("PRODUCT") } },
-            { m_line.outputOption(), methodOption, latticeOption, m_line.overwriteOption() }, 2, 2))
+            { m_line.outputOption(), methodOption, latticeOption, m_line.overwriteOption(),
+              pixelBudgetOption() },
+            2, 2))
         return CommandLine::UsageError;
     QString outputPath;
     if (!m_line.requireOutput(&outputPath))
@@ -73,14 +76,18 @@ int GenerateCommand::run()
         return m_line.usageError(
             QStringLiteral("a full area mapping is saved as a 3D .cube; use e.g. LOOK.cube"));
 
+    qint64 pixelBudget = 0;
+    if (!parsePixelBudget(m_line, pixelBudgetOption(), &pixelBudget))
+        return CommandLine::UsageError;
+
     const QString &sourcePath = m_line.positional()[0];
     const QString &productPath = m_line.positional()[1];
     const OutputFile output(outputPath, m_line.overwrite());
-    if (!CommandLine::mayWrite(output, { sourcePath, productPath }))
+    if (!output.confirmWritable({ sourcePath, productPath }))
         return CommandLine::Failure;
 
-    const QImage source = readInputImage(sourcePath);
-    const QImage product = readInputImage(productPath);
+    const QImage source = readInputImage(sourcePath, pixelBudget).image();
+    const QImage product = readInputImage(productPath, pixelBudget).image();
     if (source.isNull() || product.isNull())
         return CommandLine::Failure;
     if (source.size() != product.size()) {
@@ -102,8 +109,8 @@ int GenerateCommand::run()
                                QStringLiteral("not enough memory to generate the filter"));
         return CommandLine::Failure;
     }
-    const int status = CommandLine::finishWrite(
-        output, output.write(look->fileText(QFileInfo(outputPath).completeBaseName())));
+    const int status = output.exitStatus(
+        output.write(LookFile::text(*look, QFileInfo(outputPath).completeBaseName())));
     if (status != CommandLine::Success)
         return status;
     if (look->curves()) {

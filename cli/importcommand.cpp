@@ -4,6 +4,7 @@
 #include "console.h"
 #include "cubefile.h"
 #include "curvesfilter.h"
+#include "filterfile.h"
 #include "outputfile.h"
 
 #include <QFile>
@@ -29,7 +30,7 @@ int ImportCommand::run()
 
     const QString &cubePath = m_line.positional()[0];
     const OutputFile output(outputPath, m_line.overwrite());
-    if (!CommandLine::mayWrite(output, { cubePath }))
+    if (!output.confirmWritable({ cubePath }))
         return CommandLine::Failure;
 
     QFile file(cubePath);
@@ -52,5 +53,5 @@ int ImportCommand::run()
     }
     const std::unique_ptr<CurvesFilter> filter
         = CurvesFilter::fromTables(cube.levels(0), cube.levels(1), cube.levels(2));
-    return CommandLine::finishWrite(output, output.write(filter->fileText()));
+    return output.exitStatus(output.write(FilterFile::text(*filter)));
 }

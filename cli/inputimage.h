@@ -1,12 +1,21 @@
 #ifndef INPUTIMAGE_H
 #define INPUTIMAGE_H
 
-#include <QImage>
-#include <QString>
+#include "imagefile.h"
 
-// Reads an input image upright for a command. An unreadable file is reported as a failure
-// and gives a null image; a damaged one is read as far as it goes, with a warning that
-// names the file.
-QImage readInputImage(const QString &path);
+#include <QCommandLineOption>
+
+class CommandLine;
+
+// The --max-megapixels option of the commands that read images.
+QCommandLineOption pixelBudgetOption();
+
+// The pixel budget the option sets, or the default; false after reporting wrong usage.
+bool parsePixelBudget(const CommandLine &line, const QCommandLineOption &option, qint64 *pixels);
+
+// Reads an input image upright for a command. An unreadable file, or one of more than
+// pixelBudget pixels, is reported as a failure and gives a null image; a damaged one is
+// read as far as it goes, with a warning that names the file.
+ImageFile readInputImage(const QString &path, qint64 pixelBudget);
 
 #endif // INPUTIMAGE_H

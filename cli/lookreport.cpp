@@ -1,5 +1,7 @@
 #include "lookreport.h"
 
+#include "filterfile.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
@@ -148,33 +150,10 @@ QString colourText(double red, double green, double blue)
         .arg(QString::number(red), QString::number(green), QString::number(blue));
 }
 
-} // namespace
-
-QStringList LookReport::lines(const MixingFilter &filter)
-{
-    QStringList lines;
-    lines.append(
-        QStringLiteral("Kind: channel mixing curves (Channel mixing curves, FilterType %1)")
-            .arg(MixingFilter::FilterType));
-    Deviation deviations[3];
-    bool identity = true;
-    for (int output = 0; output < 3; ++output) {
-        deviations[output] = deviation(filter, output);
-        identity = identity && deviations[output].largest == 0;
-    }
-    lines.append(QStringLiteral("Identity: %1").arg(yesNo(identity)));
-    lines.append(QStringLiteral("Largest deviation from identity, over all colours:"));
-    for (int output = 0; output < 3; ++output)
-        lines.append(deviationLine(deviations[output], output));
-    lines.append(
-        QStringLiteral("Largest effect of the other channels (change from their level 0):"));
-    for (int output = 0; output < 3; ++output)
-        lines.append(crossEffectLine(filter, output));
-    lines.append(outOfRangeLine(filter));
-    return lines;
-}
-
-QStringList LookReport::lines(const AreaMapping &mapping)
+// Where a mapping departs most from identity, measured at its lattice points: exact where
+// each lattice point stands for its own colour and holds levels within 0..255, since
+// tetrahedral interpolation mixes the points with weights adding up to 1.
+QStringList latticeDeparture(const AreaMapping &mapping)
 {
     const int size = mapping.size();
     const std::vector<AreaMapping::Entry> &lattice = mapping.lattice();
@@ -199,13 +178,8 @@ QStringList LookReport::lines(const AreaMapping &mapping)
         }
     }
 
-    const QString dimension = QString::number(size);
-    const QChar times(0x00d7);
     QStringList lines;
-    lines.append(QStringLiteral("Kind: full area mapping (Full area mapping, 3D lattice %1)")
-                     .arg(dimension + times + dimension + times + dimension));
-    // Tetrahedral interpolation mixes lattice points with weights adding up to 1, so no colour
-    // departs further than the lattice does; under half a level, every level rounds back.
+    // Under half a level, every level rounds back.
     lines.append(QStringLiteral("Identity: %1")
                      .arg(yesNo(*std::max_element(std::begin(largest), std::end(largest)) < 0.5)));
     lines.append(QStringLiteral("Largest departure from identity:"));
@@ -223,8 +197,145 @@ QStringList LookReport::lines(const AreaMapping &mapping)
                                          position(index / size / size)),
                               colourText(out[0], out[1], out[2])));
     }
-    // Lattice entries are clamped to 0..255 when a mapping is made; the line keeps the
-    // description in the same shape as the other kinds'.
-    lines.append(QStringLiteral("Values outside 0..255: none"));
+    return lines;
+}
+
+// The same over every 8-bit colour as apply() maps it, for a mapping whose lattice points
+// do not stand for their own colours or hold levels that apply() clamps after interpolating.
+QStringList everyColourDeparture(const AreaMapping &mapping)
+{
+    int largest[3] = { -1, -1, -1 };
+    QRgb where[3] = {};
+    QRgb becomes[3] = {};
+    // One plane of constant blue at a time keeps the memory small.
+    QImage plane(256, 256, QImage::Format_RGB32);
+    for (int b = 0; b < 256; ++b) {
+        for (int g = 0; g < 256; ++g) {
+            auto *line = reinterpret_cast<QRgb *>(plane.scanLine(g));
+            for (int r = 0; r < 256; ++r)
+                line[r] = qRgb(r, g, b);
+        }
+        const QImage mapped = mapping.apply(plane);
+        for (int g = 0; g < 256; ++g) {
+            const auto *in = reinterpret_cast<const QRgb *>(plane.constScanLine(g));
+            const auto *out = reinterpret_cast<const QRgb *>(mapped.constScanLine(g));
+            for (int r = 0; r < 256; ++r) {
+                const int departures[3] = { std::abs(qRed(out[r]) - qRed(in[r])),
+                                            std::abs(qGreen(out[r]) - qGreen(in[r])),
+                                            std::abs(qBlue(out[r]) - qBlue(in[r])) };
+                for (int c = 0; c < 3; ++c) {
+                    if (departures[c] > largest[c]) {
+                        largest[c] = departures[c];
+                        where[c] = in[r];
+                        becomes[c] = out[r];
+                    }
+                }
+            }
+        }
+    }
+
+    const auto colour = [](QRgb rgb) { return colourText(qRed(rgb), qGreen(rgb), qBlue(rgb)); };
+    QStringList lines;
+    lines.append(QStringLiteral("Identity: %1")
+                     .arg(yesNo(*std::max_element(std::begin(largest), std::end(largest)) == 0)));
+    lines.append(QStringLiteral("Largest departure from identity, over all colours:"));
+    for (int c = 0; c < 3; ++c) {
+        const QString name = QLatin1String(ChannelNames[c]);
+        if (largest[c] == 0)
+            lines.append(QStringLiteral("  %1: none (identity)").arg(name));
+        else
+            lines.append(QStringLiteral("  %1: %2 at %3, which becomes %4")
+                             .arg(name)
+                             .arg(largest[c])
+                             .arg(colour(where[c]), colour(becomes[c])));
+    }
+    return lines;
+}
+
+// The lattice values outside 0..255, which only a lookup table holds: how many, and each
+// channel's extremes.
+struct OutsideRange
+{
+    qint64 count = 0;
+    double lowest[3] = {};
+    double highest[3] = {};
+};
+
+OutsideRange outsideRange(const AreaMapping &mapping)
+{
+    OutsideRange found;
+    std::fill(std::begin(found.lowest), std::end(found.lowest), 0.0);
+    std::fill(std::begin(found.highest), std::end(found.highest), 255.0);
+    for (const AreaMapping::Entry &entry : mapping.lattice()) {
+        for (int c = 0; c < 3; ++c) {
+            const double value = entry[std::size_t(c)];
+            if (value >= 0.0 && value <= 255.0)
+                continue;
+            ++found.count;
+            found.lowest[c] = std::min(found.lowest[c], value);
+            found.highest[c] = std::max(found.highest[c], value);
+        }
+    }
+    return found;
+}
+
+QString outsideRangeLine(const AreaMapping &mapping, const OutsideRange &outside)
+{
+    if (outside.count == 0)
+        return QStringLiteral("Values outside 0..255: none");
+    QStringList spans;
+    for (int c = 0; c < 3; ++c) {
+        if (outside.lowest[c] < 0.0 || outside.highest[c] > 255.0)
+            spans.append(QStringLiteral("%1 spans %2..%3")
+                             .arg(QLatin1String(ChannelNames[c]), amount(outside.lowest[c]),
+                                  amount(outside.highest[c])));
+    }
+    return QStringLiteral("Values outside 0..255: %1 of %2 (%3); apply interpolates them and "
+                          "clamps the result to 0..255")
+        .arg(outside.count)
+        .arg(qint64(mapping.lattice().size()) * 3)
+        .arg(spans.join(QStringLiteral(", ")));
+}
+
+} // namespace
+
+QStringList LookReport::lines(const MixingFilter &filter)
+{
+    QStringList lines;
+    lines.append(
+        QStringLiteral("Kind: channel mixing curves (Channel mixing curves, FilterType %1)")
+            .arg(FilterFile::MixingType));
+    Deviation deviations[3];
+    bool identity = true;
+    for (int output = 0; output < 3; ++output) {
+        deviations[output] = deviation(filter, output);
+        identity = identity && deviations[output].largest == 0;
+    }
+    lines.append(QStringLiteral("Identity: %1").arg(yesNo(identity)));
+    lines.append(QStringLiteral("Largest deviation from identity, over all colours:"));
+    for (int output = 0; output < 3; ++output)
+        lines.append(deviationLine(deviations[output], output));
+    lines.append(
+        QStringLiteral("Largest effect of the other channels (change from their level 0):"));
+    for (int output = 0; output < 3; ++output)
+        lines.append(crossEffectLine(filter, output));
+    lines.append(outOfRangeLine(filter));
+    return lines;
+}
+
+QStringList LookReport::lines(const AreaMapping &mapping)
+{
+    const int size = mapping.size();
+    const QString dimension = QString::number(size);
+    const QChar times(0x00d7);
+    QStringList lines;
+    lines.append(QStringLiteral("Kind: full area mapping (Full area mapping, 3D lattice %1%2)")
+                     .arg(dimension + times + dimension + times + dimension,
+                          mapping.inputCoordinates() ? QStringLiteral(", input shaped per channel")
+                                                     : QString()));
+    const OutsideRange outside = outsideRange(mapping);
+    lines.append(mapping.inputCoordinates() || outside.count > 0 ? everyColourDeparture(mapping)
+                                                                 : latticeDeparture(mapping));
+    lines.append(outsideRangeLine(mapping, outside));
     return lines;
 }

@@ -1,7 +1,9 @@
 #include "outputfile.h"
 
+#include "commandline.h"
+#include "console.h"
 #include "durablefile.h"
-#include "imagefile.h"
+#include "photometadata.h"
 
 #include <QDir>
 #include <QFile>
@@ -11,7 +13,6 @@
 
 namespace {
 
-const QString CannotWrite = QStringLiteral("cannot write");
 const QString AlreadyExists = QStringLiteral("already exists (use --overwrite to replace it)");
 
 } // namespace
@@ -21,43 +22,72 @@ OutputFile::OutputFile(const QString &path, bool overwrite)
     , m_overwrite(overwrite)
 { }
 
-QString OutputFile::refusal(const QStringList &inputs) const
+Outcome<void> OutputFile::checkWritable(const QStringList &inputs) const
 {
     for (const QString &input : inputs) {
         if (sameFile(m_path, input))
-            return QStringLiteral("is one of the inputs; not overwritten");
+            return Outcome<void>::failure(QStringLiteral("is one of the inputs; not overwritten"));
     }
-    const QFileInfo info(m_path);
-    if (info.isDir())
-        return QStringLiteral("is a directory");
-    if (info.exists() && !m_overwrite)
-        return AlreadyExists;
-    return QString();
+    // Following symbolic links, as writing does.
+    struct stat status;
+    if (::stat(QFile::encodeName(m_path).constData(), &status) != 0)
+        return {};
+    if (S_ISDIR(status.st_mode))
+        return Outcome<void>::failure(QStringLiteral("is a directory"));
+    if (!S_ISREG(status.st_mode))
+        return Outcome<void>::failure(QStringLiteral("not a regular file"));
+    if (!m_overwrite)
+        return Outcome<void>::failure(AlreadyExists);
+    return {};
 }
 
-QString OutputFile::write(const QByteArray &contents) const
+bool OutputFile::confirmWritable(const QStringList &inputs) const
+{
+    const Outcome<void> writable = checkWritable(inputs);
+    if (!writable.ok())
+        Console::reportFailure(m_path, writable.error());
+    return writable.ok();
+}
+
+Outcome<void> OutputFile::write(const QByteArray &contents) const
 {
     QString error;
     switch (DurableFile::write(
         m_path, contents, m_overwrite ? DurableFile::Mode::Replace : DurableFile::Mode::CreateNew,
         &error)) {
     case DurableFile::Result::Written:
-        return QString();
+        return {};
     case DurableFile::Result::AlreadyExists:
-        return AlreadyExists;
+        return Outcome<void>::failure(AlreadyExists);
     case DurableFile::Result::Failed:
         break;
     }
-    return CannotWrite + QStringLiteral(": ") + error;
+    return Outcome<void>::failure(QStringLiteral("cannot write: ") + error);
 }
 
-QString OutputFile::writeImage(const QImage &image, const QByteArray &format, int quality) const
+Outcome<void> OutputFile::writeImage(const QImage &image, const QByteArray &format,
+                                     int quality) const
 {
-    QString error;
-    const QByteArray encoded = ImageFile::encode(image, format, quality, &error);
-    if (encoded.isEmpty())
-        return CannotWrite + QStringLiteral(": ") + error;
-    return write(encoded);
+    return writePhoto(image, format, quality, PhotoMetadata()).outcome;
+}
+
+ResultPhoto::Written OutputFile::writePhoto(const QImage &image, const QByteArray &format,
+                                            int quality, const PhotoMetadata &metadata) const
+{
+    ResultPhoto::Written written = ResultPhoto::write(m_path, image, format, quality, metadata,
+                                                      m_overwrite ? DurableFile::Mode::Replace
+                                                                  : DurableFile::Mode::CreateNew);
+    if (written.nameTaken)
+        written.outcome = Outcome<void>::failure(AlreadyExists);
+    return written;
+}
+
+int OutputFile::exitStatus(const Outcome<void> &written) const
+{
+    if (written.ok())
+        return CommandLine::Success;
+    Console::reportFailure(m_path, written.error());
+    return CommandLine::Failure;
 }
 
 bool OutputFile::sameFile(const QString &a, const QString &b)

@@ -1,6 +1,7 @@
 #include "areamapping.h"
 
 #include "imagebands.h"
+#include "latticeinterpolation.h"
 #include "mixingfilter.h"
 
 #include <QColorSpace>
@@ -8,12 +9,19 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <limits>
 
 namespace {
 
 using ImageBands::bandCount;
 using ImageBands::forEachBand;
 using ImageBands::readRows;
+using LatticeInterpolation::Cell;
+using LatticeInterpolation::cellOf;
+using LatticeInterpolation::channelCoordinates;
+using LatticeInterpolation::inputCell;
+using LatticeInterpolation::Tetrahedra;
+using LatticeInterpolation::WordMapper;
 
 constexpr int Channels = 3;
 constexpr int Levels = 256;
@@ -29,113 +37,6 @@ constexpr double Fade = 0.5;
 // many bytes, which leaves room for fitting the mixing model within 64 MB.
 constexpr std::size_t AccumulatorBudget = std::size_t(40) << 20;
 
-// Where a real level falls in the lattice: the lower point of its cell and how far along the
-// cell it lies (1 only at level 255).
-struct Cell
-{
-    int index;
-    double fraction;
-};
-
-Cell cellOf(double level, int size)
-{
-    const double x = level > 0.0 ? std::min(level, 255.0) : 0.0;
-    const double t = x * (size - 1) / 255.0;
-    const int index = std::min(int(t), size - 2);
-    return { index, t - index };
-}
-
-// The tetrahedra of a lattice cell. The cube is split along its main diagonal into six
-// tetrahedra, one per order of the three fractions; each runs from the lower corner through
-// the corner one step along the largest fraction's axis and the corner one step along the
-// two largest ones to the upper corner. Indexed by the three comparisons of the fractions
-// (two of the eight combinations cannot occur).
-class Tetrahedra
-{
-public:
-    explicit Tetrahedra(int size)
-    {
-        const qsizetype r = 1;
-        const qsizetype g = size;
-        const qsizetype b = qsizetype(size) * size;
-        // [x >= y | (y >= z) << 1 | (x >= z) << 2] -> the second and third corners
-        const qsizetype corners[8][2] = { { b, g + b }, { b, r + b }, { g, g + b }, { r, r + g },
-                                          { r, r + b }, { r, r + b }, { g, r + g }, { r, r + g } };
-        for (int i = 0; i < 8; ++i) {
-            m_second[i] = corners[i][0];
-            m_third[i] = corners[i][1];
-        }
-        m_upper = r + g + b;
-    }
-
-    // Interpolates in the cell whose lower corner is `base`. Branch-free: the fractions are
-    // sorted by min/max, which is exact, and the corners come from a table.
-    std::array<double, 3> interpolate(const AreaMapping::Entry *base, double fx, double fy,
-                                      double fz) const
-    {
-        const int order = int(fx >= fy) | (int(fy >= fz) << 1) | (int(fx >= fz) << 2);
-        const double largest = std::max(std::max(fx, fy), fz);
-        const double smallest = std::min(std::min(fx, fy), fz);
-        const double middle = std::max(std::min(fx, fy), std::min(std::max(fx, fy), fz));
-        const double w0 = 1.0 - largest;
-        const double w1 = largest - middle;
-        const double w2 = middle - smallest;
-        const double w3 = smallest;
-        const AreaMapping::Entry &p1 = base[m_second[order]];
-        const AreaMapping::Entry &p2 = base[m_third[order]];
-        const AreaMapping::Entry &p3 = base[m_upper];
-        std::array<double, 3> out;
-        for (std::size_t c = 0; c < 3; ++c)
-            out[c] = w0 * double(base[0][c]) + w1 * double(p1[c]) + w2 * double(p2[c])
-                + w3 * double(p3[c]);
-        return out;
-    }
-
-private:
-    qsizetype m_second[8];
-    qsizetype m_third[8];
-    qsizetype m_upper;
-};
-
-// Per-level lookups for mapping 32-bit words through a lattice: the same cells and the same
-// arithmetic as AreaMapping::map() at whole levels.
-class WordMapper
-{
-public:
-    WordMapper(const std::vector<AreaMapping::Entry> &lattice, int size)
-        : m_lattice(lattice.data())
-        , m_tetrahedra(size)
-    {
-        const qsizetype strides[Channels] = { 1, size, qsizetype(size) * size };
-        for (int c = 0; c < Channels; ++c) {
-            for (int level = 0; level < Levels; ++level) {
-                const Cell cell = cellOf(level, size);
-                m_offset[c][level] = cell.index * strides[c];
-                m_fraction[c][level] = cell.fraction;
-            }
-        }
-    }
-
-    QRgb operator()(QRgb pixel) const
-    {
-        const uint r = (pixel >> 16) & 0xff;
-        const uint g = (pixel >> 8) & 0xff;
-        const uint b = pixel & 0xff;
-        const std::array<double, 3> v
-            = m_tetrahedra.interpolate(m_lattice + m_offset[0][r] + m_offset[1][g] + m_offset[2][b],
-                                       m_fraction[0][r], m_fraction[1][g], m_fraction[2][b]);
-        return 0xff000000u | (quint32(MixingFilter::outputLevel(v[0])) << 16)
-            | (quint32(MixingFilter::outputLevel(v[1])) << 8)
-            | quint32(MixingFilter::outputLevel(v[2]));
-    }
-
-private:
-    const AreaMapping::Entry *m_lattice;
-    Tetrahedra m_tetrahedra;
-    qsizetype m_offset[Channels][Levels];
-    double m_fraction[Channels][Levels];
-};
-
 // What one lattice point received: the total trilinear weight and the weighted sums of the
 // source and product colours.
 struct PointSums
@@ -150,6 +51,13 @@ float storedLevel(double value)
     if (!std::isfinite(value))
         return 0.0f;
     return float(std::clamp(value, 0.0, 255.0));
+}
+
+// An entry of a lookup table: as it is, as far as a float holds it.
+float tableLevel(float value)
+{
+    constexpr float Largest = std::numeric_limits<float>::max();
+    return std::isnan(value) ? 0.0f : std::clamp(value, -Largest, Largest);
 }
 
 } // namespace
@@ -295,7 +203,7 @@ std::unique_ptr<AreaMapping> AreaMapping::generate(const QImage &source, const Q
 
     auto mapping = std::make_unique<AreaMapping>();
     mapping->m_size = size;
-    mapping->m_lattice.resize(points);
+    auto entries = std::make_shared<std::vector<Entry>>(points);
     for (int b = 0; b < size; ++b) {
         for (int g = 0; g < size; ++g) {
             for (int r = 0; r < size; ++r) {
@@ -303,14 +211,15 @@ std::unique_ptr<AreaMapping> AreaMapping::generate(const QImage &source, const Q
                 const std::array<double, 3> trend = model->mapUnclamped(
                     r * 255.0 / (size - 1), g * 255.0 / (size - 1), b * 255.0 / (size - 1));
                 for (std::size_t c = 0; c < 3; ++c)
-                    mapping->m_lattice[i][c] = storedLevel(trend[c] + deviation[i][c]);
+                    (*entries)[i][c] = storedLevel(trend[c] + deviation[i][c]);
             }
         }
     }
     sums.clear();
 
     // Deviation of the filtered source from the product, pixel by pixel.
-    const auto mapper = std::make_unique<WordMapper>(mapping->m_lattice, size);
+    mapping->m_lattice = std::move(entries);
+    const auto mapper = std::make_unique<WordMapper>(*mapping->m_lattice, size);
     const ImageBands::Deviation fit = ImageBands::deviation(
         sourceRows, productRows, width, height, bands, [&mapper](QRgb s) { return (*mapper)(s); });
     mapping->m_maxDeviation = fit.largest;
@@ -329,27 +238,72 @@ std::unique_ptr<AreaMapping> AreaMapping::fromLattice(int size, std::vector<Entr
     }
     auto mapping = std::make_unique<AreaMapping>();
     mapping->m_size = size;
-    mapping->m_lattice = std::move(entries);
+    mapping->m_lattice = std::make_shared<const std::vector<Entry>>(std::move(entries));
+    return mapping;
+}
+
+std::unique_ptr<AreaMapping> AreaMapping::fromTable(int size, std::vector<Entry> entries,
+                                                    const InputCoordinates *input)
+{
+    if (size < MinLatticeSize || size > MaxLatticeSize
+        || entries.size() != std::size_t(size) * size * size)
+        return nullptr;
+    for (Entry &entry : entries) {
+        for (float &value : entry)
+            value = tableLevel(value);
+    }
+    auto mapping = std::make_unique<AreaMapping>();
+    mapping->m_size = size;
+    mapping->m_lattice = std::make_shared<const std::vector<Entry>>(std::move(entries));
+    if (input) {
+        auto coordinates = std::make_shared<InputCoordinates>(*input);
+        for (Coordinates &channel : *coordinates) {
+            for (double &t : channel)
+                t = t > 0.0 ? std::min(t, double(size - 1)) : 0.0;
+        }
+        mapping->m_input = std::move(coordinates);
+    }
+    return mapping;
+}
+
+std::unique_ptr<AreaMapping> AreaMapping::withStrength(double strength) const
+{
+    auto mapping = std::make_unique<AreaMapping>();
+    mapping->m_size = m_size;
+    mapping->m_lattice = m_lattice;
+    mapping->m_input = m_input;
+    // NaN fails every comparison and becomes 0, as Strength::blend() reads it.
+    mapping->m_strength = m_strength * (strength > 0.0 ? std::min(strength, 1.0) : 0.0);
     return mapping;
 }
 
 QImage AreaMapping::apply(const QImage &image) const
 {
-    const auto mapper = std::make_unique<WordMapper>(m_lattice, m_size);
+    const auto mapper = std::make_unique<WordMapper>(*m_lattice, m_size, m_input.get(), m_strength);
     return ImageBands::mapImage(image, [&mapper](QRgb word) { return (*mapper)(word); });
 }
 
 std::array<double, 3> AreaMapping::map(double red, double green, double blue) const
 {
-    const Cell r = cellOf(red, m_size);
-    const Cell g = cellOf(green, m_size);
-    const Cell b = cellOf(blue, m_size);
-    const qsizetype dg = m_size;
-    const qsizetype db = qsizetype(m_size) * m_size;
-    std::array<double, 3> out
-        = Tetrahedra(m_size).interpolate(m_lattice.data() + r.index + g.index * dg + b.index * db,
-                                         r.fraction, g.fraction, b.fraction);
+    std::array<double, 3> out = mapUnclamped(red, green, blue);
     for (double &value : out)
         value = std::clamp(value, 0.0, 255.0);
     return out;
+}
+
+std::array<double, 3> AreaMapping::mapUnclamped(double red, double green, double blue) const
+{
+    const InputCoordinates *input = m_input.get();
+    const Cell r = inputCell(channelCoordinates(input, 0), red, m_size);
+    const Cell g = inputCell(channelCoordinates(input, 1), green, m_size);
+    const Cell b = inputCell(channelCoordinates(input, 2), blue, m_size);
+    const qsizetype dg = m_size;
+    const qsizetype db = qsizetype(m_size) * m_size;
+    const std::array<double, 3> out
+        = Tetrahedra(m_size).interpolate(m_lattice->data() + r.index + g.index * dg + b.index * db,
+                                         r.fraction, g.fraction, b.fraction);
+    if (m_strength == 1.0)
+        return out;
+    const auto level = [](double value) { return value > 0.0 ? std::min(value, 255.0) : 0.0; };
+    return Strength::blend({ level(red), level(green), level(blue) }, out, m_strength);
 }

@@ -12,6 +12,11 @@
 // applied with tetrahedral interpolation. Lattice point (i, j, k) sits at the input colour
 // (i, j, k) * 255 / (size - 1); its entry holds the output levels, 0..255.
 //
+// A mapping read from a lookup table may also say where each channel's input levels fall in
+// the lattice (a LUT's shaper curve and input domain): then the input level x of a channel
+// sits at that channel's lattice coordinate of x instead. Its entries may lie outside 0..255;
+// they are interpolated as they are and only the interpolated colour is clamped.
+//
 // generate() learns the lattice in one pass over the pixel pairs, keeping only sums per
 // lattice point (memory does not depend on the image size):
 // - a channel-mixing model (MixingFilter) is fitted from the same pass and serves as the
@@ -37,6 +42,10 @@ public:
     static constexpr int MaxLatticeSize = 256;
 
     using Entry = std::array<float, 3>; // output levels 0..255: red, green, blue
+    // Where the whole levels 0..255 of one input channel fall in the lattice, 0..size-1. A
+    // real level between two whole ones falls on the straight line between theirs.
+    using Coordinates = std::array<double, 256>;
+    using InputCoordinates = std::array<Coordinates, 3>;
 
     AreaMapping();
     Q_DISABLE_COPY_MOVE(AreaMapping)
@@ -50,9 +59,22 @@ public:
     // blue. Null when size lies outside MinLatticeSize..MaxLatticeSize or the count is wrong.
     // Entries are clamped to 0..255; non-finite ones read as 0.
     static std::unique_ptr<AreaMapping> fromLattice(int size, std::vector<Entry> entries);
+    // A mapping holding a lookup table's lattice as it is, entries outside 0..255 included
+    // (non-finite ones read as 0, those beyond the float range as its ends), with the input
+    // coordinates of each channel when given (otherwise level * (size - 1) / 255; coordinates
+    // are clamped to 0..size-1, NaN reads as 0). Null under the same conditions as
+    // fromLattice().
+    static std::unique_ptr<AreaMapping> fromTable(int size, std::vector<Entry> entries,
+                                                  const InputCoordinates *input = nullptr);
 
     int size() const { return m_size; }
-    const std::vector<Entry> &lattice() const { return m_lattice; }
+    const std::vector<Entry> &lattice() const { return *m_lattice; }
+    // Null when lattice point i of every channel stands for level i * 255 / (size - 1).
+    const InputCoordinates *inputCoordinates() const { return m_input.get(); }
+
+    // This mapping at part strength S (0..1): out = in + S * (f(in) - in) before the clamp,
+    // so S = 0 is the identity and S = 1 the mapping itself.
+    std::unique_ptr<AreaMapping> withStrength(double strength) const;
 
     // Maps every pixel through the lattice into a new opaque image of the same size, each
     // level rounded to the nearest; the format is kept where it holds every 8-bit colour,
@@ -61,6 +83,8 @@ public:
     // The interpolated output levels (0..255) for real input levels 0..255; apply() rounds
     // exactly these values.
     std::array<double, 3> map(double red, double green, double blue) const;
+    // The same before the clamp to 0..255: what a lookup table of this mapping holds.
+    std::array<double, 3> mapUnclamped(double red, double green, double blue) const;
 
     // Largest and mean absolute difference of apply(source) from the product over all pixels
     // and channels; set by generate(), 0 otherwise.
@@ -69,7 +93,10 @@ public:
 
 private:
     int m_size = 0;
-    std::vector<Entry> m_lattice;
+    // Shared with the same mapping at other strengths.
+    std::shared_ptr<const std::vector<Entry>> m_lattice = std::make_shared<std::vector<Entry>>();
+    std::shared_ptr<const InputCoordinates> m_input;
+    double m_strength = 1.0;
     double m_maxDeviation = 0.0;
     double m_midDeviation = 0.0;
 };

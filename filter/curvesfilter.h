@@ -4,18 +4,15 @@
 #include "ycurve.h"
 
 #include <QImage>
-#include <QString>
 #include <QtGlobal>
 
 #include <array>
 #include <memory>
 
-class FilterSettings;
-
 // The "Separate curves" colour filter: one response curve per RGB channel.
 //
-// A filter is complete when generate(), load() or fromTables() returns it and is never
-// changed afterwards.
+// A filter is complete when generate() or fromTables() returns it and is never changed
+// afterwards.
 class CurvesFilter
 {
 public:
@@ -32,16 +29,6 @@ public:
     // A filter whose curves map level i to red[i], green[i] and blue[i].
     static std::unique_ptr<CurvesFilter> fromTables(const LevelTable &red, const LevelTable &green,
                                                     const LevelTable &blue);
-
-    // Reads a filter file; null when the path holds no curves filter.
-    static std::unique_ptr<CurvesFilter> load(const QString &path);
-    // The filter in an opened filter file; null unless it holds a curves filter.
-    static std::unique_ptr<CurvesFilter> fromSettings(const FilterSettings &settings);
-    // Writes the filter file, replacing any existing one; false (and that file untouched)
-    // when the new one could not be written completely.
-    bool save(const QString &path) const;
-    // The filter file's contents.
-    QByteArray fileText() const;
 
     // Maps every pixel through the curves into a new opaque image of the same size.
     // Throws std::bad_alloc when the result cannot be allocated.

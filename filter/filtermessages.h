@@ -15,10 +15,6 @@ QString generationMessage(const CurvesFilter &filter);
 // The warning shown while source and product differ in size.
 QString sizeWarning(const QSize &source, const QSize &product);
 
-// Images up to this many bytes are read (Qt refuses anything over 128 MB by default);
-// it admits 200-megapixel photos even in 64-bit pixel formats.
-constexpr int ImageAllocationLimitMB = 1600;
-
 } // namespace FilterMessages
 
 #endif // FILTERMESSAGES_H

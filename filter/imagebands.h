@@ -4,14 +4,15 @@
 // Helpers the filters share for working on whole scanlines, split into bands of rows that
 // run on their own threads.
 
+#include "workers.h"
+
 #include <QColorSpace>
 #include <QImage>
 #include <QtGlobal>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
-#include <exception>
-#include <thread>
 #include <vector>
 
 namespace ImageBands {
@@ -23,29 +24,16 @@ constexpr int MaxBands = 16;
 int bandCount(int rows, qsizetype pixels);
 
 // Runs body(band, first, last) on `bands` consecutive stretches of [0, rows), one thread
-// each, and rethrows on the calling thread whatever a band threw.
+// each as far as the system grants them (the bands stay the same, so the result does too),
+// and rethrows on the calling thread what a band threw.
 template<typename Body>
 void forEachBand(int rows, int bands, const Body &body)
 {
-    std::vector<std::exception_ptr> errors(static_cast<std::size_t>(bands));
-    auto run = [&](int band) {
-        try {
+    std::atomic<int> next { 0 };
+    Workers::run(bands, [&] {
+        for (int band = next++; band < bands; band = next++)
             body(band, qsizetype(rows) * band / bands, qsizetype(rows) * (band + 1) / bands);
-        } catch (...) {
-            errors[std::size_t(band)] = std::current_exception();
-        }
-    };
-    std::vector<std::thread> threads;
-    threads.reserve(std::size_t(bands - 1));
-    for (int band = 1; band < bands; ++band)
-        threads.emplace_back(run, band);
-    run(0);
-    for (std::thread &thread : threads)
-        thread.join();
-    for (const std::exception_ptr &error : errors) {
-        if (error)
-            std::rethrow_exception(error);
-    }
+    });
 }
 
 // The image in a 32-bit format whose words, alpha aside, are what QImage::pixel() returns:

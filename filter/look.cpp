@@ -1,14 +1,9 @@
 #include "look.h"
 
 #include "areamapping.h"
-#include "cubefile.h"
 #include "curvesfilter.h"
-#include "filtersettings.h"
 #include "mixingfilter.h"
 #include "strength.h"
-
-#include <QFile>
-#include <QFileInfo>
 
 Look::Look(std::unique_ptr<CurvesFilter> curves)
     : m_kind(Kind::Curves)
@@ -26,44 +21,6 @@ Look::Look(std::unique_ptr<AreaMapping> mapping)
 { }
 
 Look::~Look() = default;
-
-std::unique_ptr<Look> Look::load(const QString &path, QString *error)
-{
-    if (!QFileInfo(path).isFile()) {
-        *error = QFileInfo::exists(path) ? QStringLiteral("not a filter file")
-                                         : QStringLiteral("no such file");
-        return nullptr;
-    }
-    if (QFileInfo(path).suffix().compare(QLatin1String("cube"), Qt::CaseInsensitive) == 0) {
-        QFile file(path);
-        CubeFile cube;
-        if (!file.open(QIODevice::ReadOnly)) {
-            *error = QStringLiteral("cannot read file");
-            return nullptr;
-        }
-        if (!cube.read(&file)) {
-            *error = cube.errorString();
-            return nullptr;
-        }
-        if (cube.kind() == CubeFile::Kind::Table1D)
-            return std::make_unique<Look>(
-                CurvesFilter::fromTables(cube.levels(0), cube.levels(1), cube.levels(2)));
-        int size = 0;
-        std::vector<AreaMapping::Entry> lattice = cube.lattice(&size);
-        return std::make_unique<Look>(AreaMapping::fromLattice(size, std::move(lattice)));
-    }
-
-    // The file is read once, whichever kind it holds.
-    FilterSettings settings;
-    if (settings.read(path)) {
-        if (std::unique_ptr<CurvesFilter> curves = CurvesFilter::fromSettings(settings))
-            return std::make_unique<Look>(std::move(curves));
-        if (std::unique_ptr<MixingFilter> mixing = MixingFilter::fromSettings(settings))
-            return std::make_unique<Look>(std::move(mixing));
-    }
-    *error = QStringLiteral("not a filter file");
-    return nullptr;
-}
 
 std::unique_ptr<Look> Look::withStrength(double strength) const
 {
@@ -86,29 +43,10 @@ std::unique_ptr<Look> Look::withStrength(double strength) const
         }
         return std::make_unique<Look>(MixingFilter::fromCurves(curves));
     }
-    case Kind::Mapping: {
-        // Interpolation reproduces the identity exactly, so blending the points blends
-        // every colour between them.
-        const int size = m_mapping->size();
-        std::vector<AreaMapping::Entry> lattice = m_mapping->lattice();
-        for (std::size_t i = 0; i < lattice.size(); ++i) {
-            const std::size_t index[3]
-                = { i % std::size_t(size), i / std::size_t(size) % std::size_t(size),
-                    i / std::size_t(size) / std::size_t(size) };
-            std::array<double, 3> in;
-            std::array<double, 3> out;
-            for (int c = 0; c < 3; ++c) {
-                in[std::size_t(c)] = double(index[c]) * 255.0 / double(size - 1);
-                out[std::size_t(c)] = double(lattice[i][std::size_t(c)]);
-            }
-            const std::array<double, 3> blended = Strength::blend(in, out, strength);
-            for (int c = 0; c < 3; ++c)
-                lattice[i][std::size_t(c)] = float(blended[std::size_t(c)]);
-        }
-        return std::make_unique<Look>(AreaMapping::fromLattice(size, std::move(lattice)));
+    case Kind::Mapping:
+        break;
     }
-    }
-    return nullptr;
+    return std::make_unique<Look>(m_mapping->withStrength(strength));
 }
 
 QImage Look::apply(const QImage &image) const
@@ -122,44 +60,6 @@ QImage Look::apply(const QImage &image) const
         break;
     }
     return m_mapping->apply(image);
-}
-
-LutWriter Look::lutWriter() const
-{
-    switch (m_kind) {
-    case Kind::Curves:
-        return LutWriter(LutWriter::curvesMap(*m_curves), m_curves->levelTables());
-    case Kind::Mixing: {
-        const MixingFilter *mixing = m_mixing.get();
-        return LutWriter([mixing](double red, double green, double blue) {
-            return mixing->map(red, green, blue);
-        });
-    }
-    case Kind::Mapping:
-        break;
-    }
-    const AreaMapping *mapping = m_mapping.get();
-    return LutWriter([mapping](double red, double green, double blue) {
-        return mapping->map(red, green, blue);
-    });
-}
-
-QByteArray Look::fileText(const QString &title) const
-{
-    switch (m_kind) {
-    case Kind::Curves:
-        return m_curves->fileText();
-    case Kind::Mixing:
-        return m_mixing->fileText();
-    case Kind::Mapping:
-        break;
-    }
-    return lutWriter().cube3D(title, QStringLiteral("(full area mapping)"), m_mapping->size());
-}
-
-QString Look::fileSuffix() const
-{
-    return m_kind == Kind::Mapping ? QStringLiteral("cube") : QStringLiteral("cml");
 }
 
 double Look::maxDeviation() const

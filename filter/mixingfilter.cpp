@@ -1,6 +1,5 @@
 #include "mixingfilter.h"
 
-#include "filtersettings.h"
 #include "imagebands.h"
 
 #include <QColorSpace>
@@ -19,7 +18,6 @@ constexpr int Channels = 3;
 constexpr int Levels = 256;
 constexpr int Unknowns = Channels * Levels;
 constexpr int ChannelShifts[Channels] = { 16, 8, 0 };
-const char ChannelLetters[Channels] = { 'R', 'G', 'B' };
 
 // The channel pairs of the joint histograms, in the order Statistics keeps them.
 constexpr int PairFirst[Channels] = { 0, 0, 1 };
@@ -46,12 +44,6 @@ constexpr double Smoothness = 1e-2;
 constexpr double CrossSmoothness = 100.0;
 constexpr double PriorPull = 1e-12;
 constexpr double IdentityPull = 4.0;
-
-QString curveKey(int output, int input, int level)
-{
-    return QLatin1Char(ChannelLetters[output]) + QLatin1String("from")
-        + QLatin1Char(ChannelLetters[input]) + QString::number(level);
-}
 
 double sanitized(double value)
 {
@@ -379,57 +371,6 @@ std::unique_ptr<MixingFilter> MixingFilter::fromCurves(const Curves &curves)
         }
     }
     return filter;
-}
-
-std::unique_ptr<MixingFilter> MixingFilter::load(const QString &path)
-{
-    FilterSettings settings;
-    return settings.read(path) ? fromSettings(settings) : nullptr;
-}
-
-std::unique_ptr<MixingFilter> MixingFilter::fromSettings(const FilterSettings &settings)
-{
-    if (settings.integer(QStringLiteral("FilterType")) != FilterType)
-        return nullptr;
-    Curves curves;
-    for (int c = 0; c < Channels; ++c) {
-        for (int k = 0; k < Channels; ++k) {
-            for (int i = 0; i < Levels; ++i)
-                curves[std::size_t(c)][std::size_t(k)][std::size_t(i)]
-                    = settings.real(curveKey(c, k, i));
-        }
-    }
-    return fromCurves(curves);
-}
-
-namespace {
-
-void fillSettings(FilterSettings &settings, const MixingFilter::Curves &curves)
-{
-    settings.setInteger(QStringLiteral("FilterType"), MixingFilter::FilterType);
-    for (int c = 0; c < Channels; ++c) {
-        for (int k = 0; k < Channels; ++k) {
-            for (int i = 0; i < Levels; ++i)
-                settings.setReal(curveKey(c, k, i),
-                                 curves[std::size_t(c)][std::size_t(k)][std::size_t(i)]);
-        }
-    }
-}
-
-} // namespace
-
-QByteArray MixingFilter::fileText() const
-{
-    FilterSettings settings;
-    fillSettings(settings, m_curves);
-    return settings.text();
-}
-
-bool MixingFilter::save(const QString &path) const
-{
-    FilterSettings settings;
-    fillSettings(settings, m_curves);
-    return settings.save(path);
 }
 
 QImage MixingFilter::apply(const QImage &image) const

@@ -1,16 +1,12 @@
 #ifndef MIXINGFILTER_H
 #define MIXINGFILTER_H
 
-#include <QByteArray>
 #include <QImage>
-#include <QString>
 #include <QtGlobal>
 
 #include <array>
 #include <memory>
 #include <vector>
-
-class FilterSettings;
 
 // The "Channel mixing curves" colour filter: every output channel is a sum of three curves,
 // one over each input channel, out_c = f_cR(R) + f_cG(G) + f_cB(B), in levels 0..255.
@@ -25,12 +21,11 @@ class FilterSettings;
 // - a very weak pull toward the best affine colour matrix of the example fixes the constants
 //   that the three curves of an output could trade between them.
 //
-// A filter is complete when generate(), load() or fromCurves() returns it and is never
-// changed afterwards.
+// A filter is complete when generate() or fromCurves() returns it and is never changed
+// afterwards.
 class MixingFilter
 {
 public:
-    static constexpr int FilterType = 2;
     // Curve values beyond this magnitude are clamped to it, so that sums stay finite.
     static constexpr double MaxCurveValue = 1e6;
 
@@ -72,16 +67,6 @@ public:
     // A filter with the given curves, [output][input]; values are clamped to
     // +-MaxCurveValue, and non-finite ones read as 0.
     static std::unique_ptr<MixingFilter> fromCurves(const Curves &curves);
-
-    // Reads a filter file; null unless it holds a FilterType 2 filter.
-    static std::unique_ptr<MixingFilter> load(const QString &path);
-    // The filter in an opened filter file; null unless it holds channel mixing curves.
-    static std::unique_ptr<MixingFilter> fromSettings(const FilterSettings &settings);
-    // The filter file's text: FilterType=2 and the 2304 real keys "<out>from<in><level>",
-    // e.g. RfromG17 is the curve of output red over input green at level 17.
-    QByteArray fileText() const;
-    // Writes the filter file; false (and any existing file untouched) when that fails.
-    bool save(const QString &path) const;
 
     // Maps every pixel into a new opaque image of the same size: each output channel is the
     // sum of its curves at the pixel's levels, clamped to 0..255 and rounded to the nearest

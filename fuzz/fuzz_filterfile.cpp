@@ -1,54 +1,27 @@
-// Writes each input to a scratch file and loads it as a filter file, the only way the
-// program reads one. The scratch file lives in /dev/shm where there is one, so the disk
-// does not limit the rate.
+// Parses each input as a filter file's contents, as the program does once it has read the
+// file's bytes, and builds whichever filter the file holds.
 
 #include "curvesfilter.h"
+#include "filterfile.h"
+#include "filtersettings.h"
+#include "mixingfilter.h"
 
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
+#include <QByteArray>
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
-#include <unistd.h>
-
-namespace {
-
-QString scratchPath()
-{
-    const QFileInfo shm(QStringLiteral("/dev/shm"));
-    const QString directory = shm.isDir() && shm.isWritable() ? shm.filePath() : QDir::tempPath();
-    return QDir(directory).filePath(
-        QStringLiteral("chromaloom-fuzz-%1.cml").arg(qint64(::getpid())));
-}
-
-const QString &scratch()
-{
-    static const QString path = scratchPath();
-    return path;
-}
-
-} // namespace
-
-extern "C" int LLVMFuzzerInitialize(int *, char ***)
-{
-    // The path is made before the handler is registered, so it outlives the handler.
-    scratch();
-    std::atexit([] { QFile::remove(scratch()); });
-    return 0;
-}
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
-    {
-        QFile file(scratch());
-        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)
-            || file.write(reinterpret_cast<const char *>(data), qint64(size)) != qint64(size))
-            std::abort();
-    }
-    const std::unique_ptr<CurvesFilter> filter = CurvesFilter::load(scratch());
-    if (filter)
-        filter->levelTables();
+    const QByteArray contents
+        = QByteArray::fromRawData(reinterpret_cast<const char *>(data), qsizetype(size));
+    FilterSettings settings;
+    if (!settings.parse(contents))
+        return 0;
+    int unread = 0;
+    if (const std::unique_ptr<CurvesFilter> curves = FilterFile::curves(settings, &unread))
+        curves->levelTables();
+    else if (const std::unique_ptr<MixingFilter> mixing = FilterFile::mixing(settings, &unread))
+        mixing->map(128.0, 64.0, 255.0);
     return 0;
 }

@@ -1,13 +1,23 @@
 #include "durablefile.h"
 
-#include <QDir>
+#include "fileattributes.h"
+
+#include <QByteArrayView>
+#include <QDeadlineTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
+#include <QMutex>
 #include <QRandomGenerator>
+#include <QSet>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <ctime>
+#include <optional>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <stdio.h>
 #include <sys/stat.h>
@@ -17,6 +27,18 @@ namespace {
 
 using DurableFile::Mode;
 using DurableFile::Result;
+
+// Temporaries are named ".NAME.chromaloom-RANDOM.tmp", RANDOM being a 64-bit number written
+// with exactly 13 characters of [0-9a-z]; that alone marks one left behind by a killed writer.
+const QByteArray TemporaryMark = QByteArrayLiteral(".chromaloom-");
+const QByteArray TemporarySuffix = QByteArrayLiteral(".tmp");
+constexpr int RandomLength = 13;
+// A longer NAME is cut, so that the temporary's name fits where the target's does.
+constexpr int NameRoom = 200;
+// How long a temporary may stay untouched before it counts as left behind; also how often one
+// process looks for such leftovers in a folder, so that a batch does not read its output
+// folder once per file.
+constexpr int StaleSeconds = 60;
 
 // Symbolic links are followed when replacing, so the link stays and its target gets the
 // new contents (as QSaveFile does); a chain that never ends is taken as it stands.
@@ -34,8 +56,104 @@ QString resolvedTarget(const QString &path)
 
 QByteArray hiddenTemporaryName(const QByteArray &name)
 {
-    return '.' + name + '.' + QByteArray::number(QRandomGenerator::global()->generate64(), 36)
-        + ".tmp";
+    qsizetype keep = qMin<qsizetype>(name.size(), NameRoom);
+    while (keep > 0 && keep < name.size() && (uchar(name.at(keep)) & 0xC0) == 0x80)
+        --keep; // not inside a UTF-8 character
+    const QByteArray random = QByteArray::number(QRandomGenerator::global()->generate64(), 36)
+                                  .rightJustified(RandomLength, '0');
+    return '.' + name.left(keep) + TemporaryMark + random + TemporarySuffix;
+}
+
+bool isTemporaryName(QByteArrayView name)
+{
+    const qsizetype tail = TemporaryMark.size() + RandomLength + TemporarySuffix.size();
+    if (name.size() < 2 + tail || !name.startsWith('.') || !name.endsWith(TemporarySuffix))
+        return false;
+    const QByteArrayView marked = name.last(tail);
+    if (!marked.startsWith(TemporaryMark))
+        return false;
+    const QByteArrayView random = marked.sliced(TemporaryMark.size(), RandomLength);
+    return std::all_of(random.begin(), random.end(),
+                       [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z'); });
+}
+
+// What the writers of this process share: when each folder is next looked at, and the
+// temporaries they are writing now, which a slow sync can leave untouched for over a minute.
+struct Writers
+{
+    QMutex mutex;
+    QHash<QByteArray, QDeadlineTimer> nextCleaning;
+    QSet<QByteArray> temporaries;
+};
+
+Writers &writers()
+{
+    static Writers shared;
+    return shared;
+}
+
+// Marks a temporary (its folder and name) as in use for as long as it lives.
+class InUse
+{
+public:
+    explicit InUse(const QByteArray &path)
+        : m_path(path)
+    {
+        const QMutexLocker lock(&writers().mutex);
+        writers().temporaries.insert(m_path);
+    }
+    ~InUse()
+    {
+        const QMutexLocker lock(&writers().mutex);
+        writers().temporaries.remove(m_path);
+    }
+    Q_DISABLE_COPY_MOVE(InUse)
+
+private:
+    QByteArray m_path;
+};
+
+bool dueForCleaning(const QByteArray &directory)
+{
+    const QMutexLocker lock(&writers().mutex);
+    QDeadlineTimer &deadline = writers().nextCleaning[directory];
+    if (!deadline.hasExpired())
+        return false;
+    deadline.setRemainingTime(StaleSeconds * 1000);
+    return true;
+}
+
+bool inUse(const QByteArray &path)
+{
+    const QMutexLocker lock(&writers().mutex);
+    return writers().temporaries.contains(path);
+}
+
+// Removes the temporaries a killed writer left in the folder: regular files with the name
+// of one, untouched for a minute and owned by this user. Root's temporaries already belong to
+// the owner of the file they replace, so root takes them whoever owns them.
+void removeStaleTemporaries(int directoryFd, const QByteArray &directory)
+{
+    if (!dueForCleaning(directory))
+        return;
+    const int listFd = ::openat(directoryFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR *const entries = listFd >= 0 ? ::fdopendir(listFd) : nullptr;
+    if (!entries) {
+        if (listFd >= 0)
+            ::close(listFd);
+        return;
+    }
+    const uid_t user = ::geteuid();
+    const time_t staleBefore = ::time(nullptr) - StaleSeconds;
+    while (const dirent *entry = ::readdir(entries)) {
+        struct stat status;
+        if (isTemporaryName(entry->d_name)
+            && ::fstatat(directoryFd, entry->d_name, &status, AT_SYMLINK_NOFOLLOW) == 0
+            && S_ISREG(status.st_mode) && (status.st_uid == user || user == 0)
+            && status.st_mtime < staleBefore && !inUse(directory + '/' + entry->d_name))
+            ::unlinkat(directoryFd, entry->d_name, 0);
+    }
+    ::closedir(entries);
 }
 
 // One file descriptor, closed on every path out.
@@ -92,15 +210,28 @@ public:
         if (!directory.isOpen())
             return fail(errno);
         m_directoryFd = directory.get();
+        const Result result = write();
+        removeStaleTemporaries(m_directoryFd, m_directory);
+        return result;
+    }
 
+    QString error() const { return m_error; }
+
+private:
+    Result write()
+    {
         struct stat existing;
         if (::fstatat(m_directoryFd, m_name.constData(), &existing, 0) == 0) {
             if (S_ISDIR(existing.st_mode))
                 return fail(EISDIR);
+            // Replacing a fifo, device or socket would destroy it, and opening one could block.
+            if (!S_ISREG(existing.st_mode)) {
+                m_error = QStringLiteral("not a regular file");
+                return Result::Failed;
+            }
             if (m_mode == Mode::CreateNew)
                 return Result::AlreadyExists;
-            m_keepMode = existing.st_mode & 07777;
-            m_hasOldFile = true;
+            m_kept = FileAttributes::read(m_directory + '/' + m_name, existing);
         }
 
 #ifdef O_TMPFILE
@@ -119,6 +250,7 @@ public:
                     return Result::AlreadyExists;
             } else {
                 const QByteArray temporary = hiddenTemporaryName(m_name);
+                const InUse busy(m_directory + '/' + temporary);
                 if (::linkat(AT_FDCWD, procPath.constData(), m_directoryFd, temporary.constData(),
                              AT_SYMLINK_FOLLOW)
                     == 0)
@@ -134,9 +266,6 @@ public:
         return writeNamed();
     }
 
-    QString error() const { return m_error; }
-
-private:
     Result fail(int error)
     {
         m_error = QString::fromLocal8Bit(std::strerror(error));
@@ -163,12 +292,11 @@ private:
         return true;
     }
 
-    // Contents, permissions and a sync, so that the name only ever points at a whole file.
+    // Contents, the old file's attributes and a sync, so that the name only ever points at a
+    // whole file.
     bool fill(int fd)
     {
-        if (m_hasOldFile && ::fchmod(fd, m_keepMode) != 0)
-            return false;
-        return writeAll(fd) && ::fsync(fd) == 0;
+        return writeAll(fd) && (!m_kept || m_kept->applyTo(fd)) && ::fsync(fd) == 0;
     }
 
     Result replaceWith(const QByteArray &temporary)
@@ -196,6 +324,7 @@ private:
         }
         if (!file.isOpen())
             return fail(EEXIST);
+        const InUse busy(m_directory + '/' + temporary);
         if (!fill(file.get()) || !file.close()) {
             const int error = errno;
             ::unlinkat(m_directoryFd, temporary.constData(), 0);
@@ -227,8 +356,7 @@ private:
     Mode m_mode;
     QByteArray m_directory;
     QByteArray m_name;
-    mode_t m_keepMode = 0;
-    bool m_hasOldFile = false;
+    std::optional<FileAttributes> m_kept;
     QString m_error;
 };
 

@@ -1,48 +1,48 @@
 #include "imagefile.h"
 
+#include "colourprofile.h"
+#include "decodermessages.h"
+#include "pngchunks.h"
+
 #include <QBuffer>
 #include <QColorSpace>
+#include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
 #include <QImageWriter>
 #include <QTransform>
 
-#include <mutex>
-
 namespace {
 
-// The decoders report damage they decode past as warnings in the "qt.gui.imageio"
-// categories. A message handler collects those of the thread that is reading an image;
-// every other message goes on to the handler that was installed before.
-thread_local QString *decoderWarnings = nullptr;
-QtMessageHandler previousHandler = nullptr;
+// Encoded images are smaller than their pixels at 8 bytes each (16-bit RGBA, uncompressed),
+// give or take their metadata.
+qint64 byteLimit(qint64 pixelBudget) { return pixelBudget * 8 + 64 * 1024 * 1024; }
 
-void collectDecoderWarnings(QtMsgType type, const QMessageLogContext &context,
-                            const QString &message)
+// Millions of pixels, rounded up to a tenth.
+QString megapixels(qint64 pixels) { return QString::number(((pixels + 99999) / 100000) / 10.0); }
+
+// The orientation as Qt's readers of JPEG and TIFF report it.
+QImageIOHandler::Transformations transformationOf(int exifOrientation)
 {
-    if (decoderWarnings && type == QtWarningMsg && context.category
-        && qstrncmp(context.category, "qt.gui.imageio", 14) == 0) {
-        if (decoderWarnings->isEmpty())
-            *decoderWarnings = message;
-        return;
+    switch (exifOrientation) {
+    case 2:
+        return QImageIOHandler::TransformationMirror;
+    case 3:
+        return QImageIOHandler::TransformationRotate180;
+    case 4:
+        return QImageIOHandler::TransformationFlip;
+    case 5:
+        return QImageIOHandler::TransformationFlipAndRotate90;
+    case 6:
+        return QImageIOHandler::TransformationRotate90;
+    case 7:
+        return QImageIOHandler::TransformationMirrorAndRotate90;
+    case 8:
+        return QImageIOHandler::TransformationRotate270;
+    default:
+        return QImageIOHandler::TransformationNone;
     }
-    if (previousHandler)
-        previousHandler(type, context, message);
 }
-
-class DecoderWarnings
-{
-public:
-    explicit DecoderWarnings(QString *warnings)
-    {
-        static std::once_flag installed;
-        std::call_once(installed,
-                       [] { previousHandler = qInstallMessageHandler(collectDecoderWarnings); });
-        decoderWarnings = warnings;
-    }
-    ~DecoderWarnings() { decoderWarnings = nullptr; }
-    Q_DISABLE_COPY_MOVE(DecoderWarnings)
-};
 
 // The picture as the EXIF orientation says it is shown. Qt's own automatic transform drops
 // the colour space on a quarter turn, so it is done here and the colour space kept.
@@ -60,30 +60,106 @@ QImage upright(const QImage &image, QImageIOHandler::Transformations transformat
 
 } // namespace
 
-ImageFile ImageFile::read(const QString &path)
+ImageFile ImageFile::read(const QString &path, qint64 pixelBudget)
+{
+    ImageFile image;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return image;
+    const qint64 limit = byteLimit(pixelBudget);
+    QByteArray bytes;
+    if (file.isSequential()) {
+        // A pipe's size is unknown until it ends.
+        while (bytes.size() <= limit) {
+            const QByteArray chunk = file.read(1024 * 1024);
+            if (chunk.isEmpty())
+                break;
+            bytes += chunk;
+        }
+    } else if (file.size() <= limit) {
+        bytes = file.readAll();
+    }
+    if (file.error() != QFileDevice::NoError) {
+        image.m_error = file.errorString();
+    } else if (bytes.size() > limit || (!file.isSequential() && file.size() > limit)) {
+        image.m_error = QStringLiteral("the file is larger than any image within the %1 MP budget")
+                            .arg(megapixels(pixelBudget));
+        image.m_exceedsBudget = true;
+    } else {
+        image = fromBytes(bytes, pixelBudget);
+    }
+    return image;
+}
+
+ImageFile ImageFile::fromBytes(const QByteArray &bytes, qint64 pixelBudget)
 {
     ImageFile file;
-    QImageReader reader(path);
-    {
-        const DecoderWarnings collecting(&file.m_damage);
-        file.m_image = upright(reader.read(), reader.transformation());
+    const DecoderMessages messages;
+    QBuffer buffer;
+    buffer.setData(bytes);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer);
+    reader.setAutoTransform(false);
+    if (reader.format() == "png") {
+        const QString problem = PngChunks::problem(bytes);
+        if (!problem.isEmpty()) {
+            file.m_error = QStringLiteral("the file is damaged (%1)").arg(problem);
+            return file;
+        }
     }
-    if (file.m_image.isNull()) {
-        file.m_error = reader.errorString();
-        file.m_damage.clear();
+    // The header tells the size before any memory is taken for the pixels.
+    const QSize size = reader.size();
+    if (size.isValid() && qint64(size.width()) * size.height() > pixelBudget) {
+        file.m_error
+            = QStringLiteral("the image is %1 MP, more than the %2 MP budget")
+                  .arg(megapixels(qint64(size.width()) * size.height()), megapixels(pixelBudget));
+        file.m_exceedsBudget = true;
+        return file;
+    }
+    const QImage image = reader.read();
+    if (image.isNull()) {
+        if (!messages.damage().isEmpty())
+            file.m_error = QStringLiteral("the file is damaged (%1)").arg(messages.damage());
+        return file;
+    }
+    file.m_damage = messages.damage();
+    file.m_metadata = PhotoMetadata::fromBytes(bytes, &file.m_warnings);
+    // Qt applies the orientation of JPEG and TIFF; that of PNG and WebP is in their EXIF.
+    file.m_image = upright(image,
+                           reader.supportsOption(QImageIOHandler::ImageTransformation)
+                               ? reader.transformation()
+                               : transformationOf(file.m_metadata.orientation()));
+    if (ColourProfile::isDamaged(image.colorSpace())) {
+        file.m_image.setColorSpace(QColorSpace());
+        file.m_warnings.append(QStringLiteral("the colour profile is damaged and was dropped"));
     }
     return file;
 }
 
 QByteArray ImageFile::encode(const QImage &image, const QByteArray &format, int quality,
-                             QString *error)
+                             QString *error, QString *warning)
 {
+    if (warning)
+        warning->clear();
+    QImage written = image;
+    const QImage::Format pixels = image.format();
+    if (ColourProfile::isGrey(image.colorSpace()) && pixels != QImage::Format_Grayscale8
+        && pixels != QImage::Format_Grayscale16) {
+        const QColorSpace colour = ColourProfile::forColour(image.colorSpace());
+        // Qt finds the two spaces equal, and would keep the grey one.
+        written.setColorSpace(QColorSpace());
+        written.setColorSpace(colour);
+        if (!colour.isValid() && warning)
+            *warning = QStringLiteral(
+                "the grey colour profile does not fit the colour result and was dropped");
+    }
+    const DecoderMessages quiet;
     QByteArray encoded;
     QBuffer buffer(&encoded);
     buffer.open(QIODevice::WriteOnly);
     QImageWriter writer(&buffer, format);
     writer.setQuality(quality);
-    if (!writer.write(image)) {
+    if (!writer.write(written)) {
         if (error)
             *error = writer.errorString();
         return QByteArray();

@@ -1,8 +1,9 @@
 #include "photometadata.h"
 
+#include "decodermessages.h"
+#include "metadatablocks.h"
+
 #include <QBuffer>
-#include <QFile>
-#include <QFileInfo>
 #include <QImageReader>
 #include <QSize>
 
@@ -12,6 +13,7 @@
 #include <iterator>
 #include <mutex>
 #include <new>
+#include <optional>
 #include <string>
 
 namespace {
@@ -66,10 +68,24 @@ void initializeExiv2()
     });
 }
 
+QString kindName(MetadataBlocks::Kind kind)
+{
+    switch (kind) {
+    case MetadataBlocks::Kind::Exif:
+        return QStringLiteral("EXIF");
+    case MetadataBlocks::Kind::Iptc:
+        return QStringLiteral("IPTC");
+    case MetadataBlocks::Kind::Xmp:
+        break;
+    }
+    return QStringLiteral("XMP");
+}
+
 QString oneLine(const std::string &text) { return QString::fromStdString(text).simplified(); }
 
 QSize imageSize(const QByteArray &encodedImage)
 {
+    const DecoderMessages quiet;
     QBuffer buffer;
     buffer.setData(encodedImage);
     buffer.open(QIODevice::ReadOnly);
@@ -78,15 +94,6 @@ QSize imageSize(const QByteArray &encodedImage)
 
 // Some of Exiv2's format checks throw on data shorter than what they look for; such data is
 // in none of the formats that hold metadata.
-bool isKnownFormat(Exiv2::BasicIo &io)
-{
-    try {
-        return Exiv2::ImageFactory::getType(io) != Exiv2::ImageType::none;
-    } catch (...) {
-        return false;
-    }
-}
-
 bool isKnownFormat(const Exiv2::byte *bytes, long size)
 {
     try {
@@ -168,50 +175,43 @@ struct PhotoMetadata::Data
 
     bool isEmpty() const { return exif.empty() && iptc.empty() && xmp.empty(); }
 
-    // The metadata of the image that open() returns (null: a format without metadata);
-    // null when there is none. sourceName is left out of Exiv2's messages.
-    template<typename Open>
-    static std::unique_ptr<Data> read(Open open, const std::string &sourceName, QString *warning);
+    // Takes the metadata of an encoded image, of one kind or (without `kind`) of every kind;
+    // appends the names of what it found damaged to *damaged.
+    void take(const QByteArray &encodedImage, std::optional<MetadataBlocks::Kind> kind,
+              QStringList *damaged);
 };
 
-template<typename Open>
-std::unique_ptr<PhotoMetadata::Data>
-PhotoMetadata::Data::read(Open open, const std::string &sourceName, QString *warning)
+void PhotoMetadata::Data::take(const QByteArray &encodedImage,
+                               std::optional<MetadataBlocks::Kind> kind, QStringList *damaged)
 {
-    if (warning)
-        warning->clear();
-    initializeExiv2();
+    using MetadataBlocks::Kind;
+    const auto *bytes = reinterpret_cast<const Exiv2::byte *>(encodedImage.constData());
     ComplaintCapture complaints;
-    auto data = std::make_unique<Data>();
-    std::string problem;
-    bool xmpLost = false;
+    std::unique_ptr<Exiv2::Image> image;
     try {
-        const std::unique_ptr<Exiv2::Image> image = open();
-        if (!image)
-            return nullptr;
+        image.reset(Exiv2::ImageFactory::open(bytes, long(encodedImage.size())).release());
         image->readMetadata();
-        data->exif = image->exifData();
-        data->iptc = image->iptcData();
-        data->xmp = image->xmpData();
-        xmpLost = !image->xmpPacket().empty() && data->xmp.empty();
     } catch (...) {
-        problem = currentProblem();
+        damaged->append(kind ? kindName(*kind) : QStringLiteral("photo's"));
+        return;
     }
-    if (!problem.empty()) {
-        data = std::make_unique<Data>();
-    } else if (!complaints.text().empty() && (data->exif.empty() || xmpLost)) {
-        // Exiv2 found EXIF or XMP it could make nothing of.
-        problem = complaints.text();
+    // Exiv2 reports what it skips in its log; a kind that then came out empty was damaged.
+    const bool complained = !complaints.text().empty();
+    if (!kind || kind == Kind::Exif) {
+        exif = image->exifData();
+        if (complained && exif.empty())
+            damaged->append(kindName(Kind::Exif));
     }
-    if (!problem.empty() && warning) {
-        if (!sourceName.empty()
-            && problem.compare(0, sourceName.size() + 2, sourceName + ": ") == 0)
-            problem.erase(0, sourceName.size() + 2);
-        *warning = QStringLiteral("cannot read the photo's metadata: %1").arg(oneLine(problem));
+    if (!kind || kind == Kind::Iptc) {
+        iptc = image->iptcData();
+        if (kind && complained && iptc.empty())
+            damaged->append(kindName(Kind::Iptc));
     }
-    for (auto datum = data->exif.begin(); datum != data->exif.end();)
-        datum = describesFile(*datum) ? data->exif.erase(datum) : std::next(datum);
-    return data->isEmpty() ? nullptr : std::move(data);
+    if (!kind || kind == Kind::Xmp) {
+        xmp = image->xmpData();
+        if (xmp.empty() && (!image->xmpPacket().empty() || (kind && complained)))
+            damaged->append(kindName(Kind::Xmp));
+    }
 }
 
 PhotoMetadata::PhotoMetadata() = default;
@@ -230,41 +230,57 @@ PhotoMetadata &PhotoMetadata::operator=(const PhotoMetadata &other)
     return *this;
 }
 
-PhotoMetadata PhotoMetadata::read(const QString &path, QString *warning)
+PhotoMetadata PhotoMetadata::fromBytes(const QByteArray &encodedImage, QStringList *warnings)
 {
-    // Absolute, because Exiv2 fetches a path that begins like a URL ("http://", "data:", ...)
-    // instead of opening the file.
-    const std::string name = QFile::encodeName(QFileInfo(path).absoluteFilePath()).toStdString();
+    if (warnings)
+        warnings->clear();
+    initializeExiv2();
     PhotoMetadata metadata;
-    metadata.m_data = Data::read(
-        [&name] {
-            Exiv2::FileIo file(name);
-            if (file.open() != 0)
-                throw Exiv2::Error(Exiv2::kerDataSourceOpenFailed, name, Exiv2::strError());
-            file.close();
-            return std::unique_ptr<Exiv2::Image>(
-                isKnownFormat(file) ? Exiv2::ImageFactory::open(name, false).release() : nullptr);
-        },
-        name, warning);
-    return metadata;
-}
-
-PhotoMetadata PhotoMetadata::fromBytes(const QByteArray &encodedImage, QString *warning)
-{
-    const auto *bytes = reinterpret_cast<const Exiv2::byte *>(encodedImage.constData());
-    const long size = long(encodedImage.size());
-    PhotoMetadata metadata;
-    metadata.m_data = Data::read(
-        [bytes, size] {
-            return std::unique_ptr<Exiv2::Image>(
-                isKnownFormat(bytes, size) ? Exiv2::ImageFactory::open(bytes, size).release()
-                                           : nullptr);
-        },
-        std::string(), warning);
+    if (!isKnownFormat(reinterpret_cast<const Exiv2::byte *>(encodedImage.constData()),
+                       long(encodedImage.size())))
+        return metadata;
+    auto data = std::make_unique<Data>();
+    QStringList damaged;
+    if (MetadataBlocks::separates(encodedImage)) {
+        for (const auto kind : { MetadataBlocks::Kind::Exif, MetadataBlocks::Kind::Iptc,
+                                 MetadataBlocks::Kind::Xmp }) {
+            const QByteArray blocks = MetadataBlocks::only(encodedImage, kind);
+            if (!blocks.isEmpty())
+                data->take(blocks, kind, &damaged);
+        }
+    } else {
+        data->take(encodedImage, std::nullopt, &damaged);
+    }
+    for (auto datum = data->exif.begin(); datum != data->exif.end();)
+        datum = describesFile(*datum) ? data->exif.erase(datum) : std::next(datum);
+    if (warnings) {
+        for (const QString &name : std::as_const(damaged))
+            warnings->append(
+                QStringLiteral("the %1 metadata is damaged and was dropped").arg(name));
+    }
+    if (!data->isEmpty())
+        metadata.m_data = std::move(data);
     return metadata;
 }
 
 bool PhotoMetadata::isEmpty() const { return !m_data; }
+
+int PhotoMetadata::orientation() const
+{
+    if (!m_data)
+        return 1;
+    try {
+        const auto datum = m_data->exif.findKey(Exiv2::ExifKey("Exif.Image.Orientation"));
+        if (datum != m_data->exif.end() && datum->count() > 0) {
+            const long value = datum->toLong();
+            if (value >= 1 && value <= 8)
+                return int(value);
+        }
+    } catch (...) {
+        // An orientation Exiv2 cannot read as a number is no orientation.
+    }
+    return 1;
+}
 
 QString PhotoMetadata::value(const QString &key) const
 {

@@ -3,10 +3,11 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 #include <memory>
 
-// A photo's EXIF, IPTC and XMP metadata (through Exiv2), read from one image file and
+// A photo's EXIF, IPTC and XMP metadata (through Exiv2), read from one encoded image and
 // written into a newly encoded one. The colour profile is not part of it: it travels with
 // the pixels (QImage::colorSpace) and the encoder embeds it.
 //
@@ -21,14 +22,16 @@ public:
     PhotoMetadata(PhotoMetadata &&other) noexcept;
     PhotoMetadata &operator=(PhotoMetadata &&other) noexcept;
 
-    // The metadata of an image file, or of an encoded image in memory. Formats that hold
-    // none give empty metadata. When the file cannot be opened or its metadata cannot be
-    // parsed, the result is empty or partial and *warning (when given) holds one line;
-    // otherwise *warning is cleared. Only the metadata is read, not the pixels.
-    static PhotoMetadata read(const QString &path, QString *warning = nullptr);
-    static PhotoMetadata fromBytes(const QByteArray &encodedImage, QString *warning = nullptr);
+    // The metadata of an encoded image. Formats that hold none give empty metadata. EXIF,
+    // IPTC and XMP are read each on its own: a block that cannot be parsed is left out, with
+    // one line in *warnings (when given) that names it, and the others are kept. Only the
+    // metadata is read, not the pixels.
+    static PhotoMetadata fromBytes(const QByteArray &encodedImage, QStringList *warnings = nullptr);
 
     bool isEmpty() const;
+
+    // The EXIF orientation, 1 (stored upright) to 8; 1 when there is none.
+    int orientation() const;
 
     // The value of an Exiv2 key ("Exif.Image.Make", "Iptc.Application2.City",
     // "Xmp.dc.creator", ...) as Exiv2 prints it; a null string when the key is absent.

@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <functional>
+#include <limits>
 
 namespace {
 
@@ -100,6 +101,9 @@ private slots:
     void latticeRoundTrip_data();
     void latticeRoundTrip();
     void refusesBadArguments();
+    void tableApplyMatchesMap_data();
+    void tableApplyMatchesMap();
+    void tableInterpolatesThenClamps();
 };
 
 void TestAreaMapping::reproducesKnownTransform_data()
@@ -272,6 +276,97 @@ void TestAreaMapping::refusesBadArguments()
     const auto empty = AreaMapping::generate(QImage(), QImage());
     QVERIFY2(empty && std::abs(empty->map(40, 80, 120)[1] - 80) < 0.01,
              "an empty example is not the identity");
+}
+
+void TestAreaMapping::tableApplyMatchesMap_data()
+{
+    QTest::addColumn<int>("size");
+    QTest::addColumn<bool>("shaped");
+    QTest::addColumn<double>("strength");
+    QTest::newRow("entries outside 0..255, 9 points") << 9 << false << 1.0;
+    QTest::newRow("shaped input, 17 points") << 17 << true << 1.0;
+    QTest::newRow("shaped input, strength 0.6") << 17 << true << 0.6;
+    QTest::newRow("entries outside 0..255, strength 0.3") << 5 << false << 0.3;
+}
+
+// A mapping read from a lookup table (entries beyond 0..255, input coordinates that bend,
+// fold and stop short of the lattice's ends) maps every pixel exactly as map() defines it.
+void TestAreaMapping::tableApplyMatchesMap()
+{
+    QFETCH(int, size);
+    QFETCH(bool, shaped);
+    QFETCH(double, strength);
+    QRandomGenerator random(quint32(size * 7 + int(strength * 10)));
+    std::vector<AreaMapping::Entry> entries(std::size_t(size) * size * size);
+    for (AreaMapping::Entry &entry : entries) {
+        for (float &value : entry)
+            value = float(random.generateDouble() * 380.0 - 60.0);
+    }
+    AreaMapping::InputCoordinates input;
+    for (std::size_t c = 0; c < 3; ++c) {
+        for (int level = 0; level < 256; ++level) {
+            const double x = level / 255.0;
+            const double bent = c == 0 ? std::sqrt(x) : c == 1 ? 0.5 + 0.6 * std::sin(9 * x) : x;
+            input[c][std::size_t(level)] = bent * (size - 1) * 1.1 - 0.3;
+        }
+    }
+    const auto table = AreaMapping::fromTable(size, entries, shaped ? &input : nullptr);
+    QVERIFY(table);
+    const auto mapping = table->withStrength(strength);
+    const QImage image = randomImage(301, 157, QImage::Format_RGB32, 23);
+    const QString mismatch = firstMismatch(image, mapping->apply(image), [&mapping](QRgb in) {
+        const std::array<double, 3> v = mapping->map(qRed(in), qGreen(in), qBlue(in));
+        return qRgb(MixingFilter::outputLevel(v[0]), MixingFilter::outputLevel(v[1]),
+                    MixingFilter::outputLevel(v[2]));
+    });
+    QVERIFY2(mismatch.isEmpty(), qPrintable(mismatch));
+}
+
+void TestAreaMapping::tableInterpolatesThenClamps()
+{
+    // Each channel from -51 at its first lattice point to 306 at its last: the colours
+    // between are interpolated from the entries as they stand, and only then clamped.
+    std::vector<AreaMapping::Entry> entries;
+    for (int i = 0; i < 8; ++i)
+        entries.push_back(
+            { i & 1 ? 306.0f : -51.0f, i & 2 ? 306.0f : -51.0f, i & 4 ? 306.0f : -51.0f });
+    const auto mapping = AreaMapping::fromTable(2, entries);
+    QVERIFY(mapping);
+    QVERIFY2(mapping->lattice() == entries, "entries changed");
+    for (const double level : { 0.0, 36.0, 100.0, 218.0, 255.0 }) {
+        const double want = -51.0 + 1.4 * level;
+        QCOMPARE(mapping->mapUnclamped(level, level, level)[0], want);
+        QCOMPARE(mapping->map(level, 0, 255)[0], std::clamp(want, 0.0, 255.0));
+    }
+    // At strength 0 even a shaped input gives every level back.
+    AreaMapping::InputCoordinates folded;
+    for (AreaMapping::Coordinates &channel : folded) {
+        for (int level = 0; level < 256; ++level)
+            channel[std::size_t(level)] = level % 2;
+    }
+    const auto none = AreaMapping::fromTable(2, entries, &folded)->withStrength(0.0);
+    const QImage image = cubeImage(5);
+    QCOMPARE(largestChannelDifference(none->apply(image), image), 0);
+
+    // What a hostile table may hold is made safe: NaN reads as 0, infinities as the float
+    // range's ends, coordinates are held within the lattice.
+    std::vector<AreaMapping::Entry> hostile(8, AreaMapping::Entry { NAN, INFINITY, -INFINITY });
+    AreaMapping::InputCoordinates beyond;
+    for (AreaMapping::Coordinates &channel : beyond)
+        channel.fill(1e9);
+    beyond[1].fill(NAN);
+    const auto safe = AreaMapping::fromTable(2, hostile, &beyond);
+    QVERIFY(safe);
+    QVERIFY2((safe->lattice()[5]
+              == AreaMapping::Entry { 0.0f, std::numeric_limits<float>::max(),
+                                      -std::numeric_limits<float>::max() }),
+             "entries not made finite");
+    QCOMPARE((*safe->inputCoordinates())[0][7], 1.0);
+    QCOMPARE((*safe->inputCoordinates())[1][7], 0.0);
+    QVERIFY2((safe->map(10, 20, 30) == std::array<double, 3> { 0.0, 255.0, 0.0 }),
+             "the ends of the float range map to the ends of 0..255");
+    QVERIFY2(!AreaMapping::fromTable(257, {}), "size 257 accepted");
+    QVERIFY2(!AreaMapping::fromTable(3, std::vector<AreaMapping::Entry>(8)), "8 entries for 27");
 }
 
 QTEST_GUILESS_MAIN(TestAreaMapping)

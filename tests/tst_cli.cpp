@@ -1,9 +1,14 @@
+#include "childprocess.h"
 #include "curvesfilter.h"
 #include "filesizelimit.h"
+#include "filterfile.h"
 #include "filtermessages.h"
+#include "imagefile.h"
 #include "imagetesting.h"
 #include "look.h"
+#include "lookfile.h"
 #include "photometadata.h"
+#include "phototesting.h"
 
 #include <QBuffer>
 #include <QColorSpace>
@@ -16,6 +21,7 @@
 #include <QMap>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -29,6 +35,8 @@
 #include <memory>
 
 #include <exiv2/exiv2.hpp>
+
+#include <sys/stat.h>
 
 using namespace Qt::StringLiterals;
 
@@ -116,6 +124,8 @@ private slots:
     void failures();
     void existingFiles_data();
     void existingFiles();
+    void specialOutput_data();
+    void specialOutput();
     void fullDisk_data();
     void fullDisk();
     void killedWrite_data();
@@ -124,6 +134,13 @@ private slots:
     void photo_data();
     void photo();
     void corruptMetadata();
+    void orientation_data();
+    void orientation();
+    void pipedInput();
+    void decoderMessages_data();
+    void decoderMessages();
+    void pixelBudget_data();
+    void pixelBudget();
     void methods_data();
     void methods();
     void strength();
@@ -136,12 +153,24 @@ private slots:
     void info_data();
     void info();
     void plot();
+    void filterFileProblems_data();
+    void filterFileProblems();
 
     void exportReproducesApply_data();
     void exportReproducesApply();
     void exportImportRoundTrip();
+    void lookFiles_data();
+    void lookFiles();
+    void haldExport();
     void otherToolsMatchApply_data();
     void otherToolsMatchApply();
+
+    void threadsRefused_data();
+    void threadsRefused();
+    void memoryRunsOut_data();
+    void memoryRunsOut();
+    void fileNames_data();
+    void fileNames();
 
 private:
     QString path(const QString &name) const { return m_dir->filePath(name); }
@@ -161,9 +190,23 @@ private:
                  process.readAllStandardError() };
     }
 
+    // run() with the child prepared by `prepare` before it starts.
+    Run runPrepared(const QString &arguments, const std::function<void(QProcess *)> &prepare)
+    {
+        QProcess process;
+        process.setWorkingDirectory(m_dir->path());
+        prepare(&process);
+        process.start(QStringLiteral(CHROMALOOM_CLI), arguments.split(u' ', Qt::SkipEmptyParts));
+        if (!process.waitForFinished(120000) || process.exitStatus() != QProcess::NormalExit)
+            return Run();
+        return { process.exitCode(), process.readAllStandardOutput(),
+                 process.readAllStandardError() };
+    }
+
     void writeFilter(const QString &name, const Tables &tables)
     {
-        QVERIFY(CurvesFilter::fromTables(tables[0], tables[1], tables[2])->save(path(name)));
+        QVERIFY(FilterFile::save(*CurvesFilter::fromTables(tables[0], tables[1], tables[2]),
+                                 path(name)));
     }
 
     void writeText(const QString &name, const QByteArray &text)
@@ -194,14 +237,14 @@ private:
     // The filter applied in this process, as the window applies it.
     QImage applied(const QString &filterName, const QImage &image) const
     {
-        const std::unique_ptr<CurvesFilter> filter = CurvesFilter::load(path(filterName));
+        const std::unique_ptr<CurvesFilter> filter = FilterFile::loadCurves(path(filterName));
         return filter ? filter->apply(image) : QImage();
     }
 
     // The levels of a filter file, as levelList() gives them; empty if it cannot be read.
     QList<int> levelsIn(const QString &filterName) const
     {
-        const std::unique_ptr<CurvesFilter> filter = CurvesFilter::load(path(filterName));
+        const std::unique_ptr<CurvesFilter> filter = FilterFile::loadCurves(path(filterName));
         return filter ? levelList(tablesOf(*filter)) : QList<int>();
     }
 
@@ -267,6 +310,11 @@ void TestCli::failures_data()
     usage("export size 257", "export smooth.cml -o look.cube --3d 257");
     usage("export 3d as png", "export smooth.cml -o look.png --3d 17");
     usage("export other suffix", "export smooth.cml -o look.txt");
+    usage("export size 130", "export smooth.cml -o look.cube --3d 130");
+    usage("export Hald level 17", "export smooth.cml -o look.png --hald-level 17");
+    usage("export Hald level 1", "export smooth.cml -o look.tif --hald-level 1");
+    usage("export Hald level to a cube", "export smooth.cml -o look.cube --hald-level 4");
+    usage("export 3d as tif", "export smooth.cml -o look.tiff --3d 17");
     usage("import without -o", "import look.cube");
 
     const auto failure = [](const char *name, const char *arguments, const QString &error,
@@ -279,7 +327,7 @@ void TestCli::failures_data()
     failure("unreadable product", "generate source.png bad.png -o learnt.cml",
             u"bad.png: cannot read image"_s);
     failure("apply without a filter", "apply product.png source.png -d out",
-            u"product.png: not a filter file"_s);
+            u"product.png: not a Hald CLUT image (16\u00d716)"_s);
     failure("apply cannot write", "apply smooth.cml source.png -o nowhere/out.png",
             u"nowhere/out.png: cannot write: No such file or directory"_s);
     failure("import an image", "import source.png -o look.cml",
@@ -386,6 +434,35 @@ void TestCli::existingFiles()
     QVERIFY2(result.err.isEmpty(), result.err.constData());
     QVERIFY(contents(output) != QByteArray("precious\n"));
     QCOMPARE(snapshot().keys(), before);
+}
+
+void TestCli::specialOutput_data()
+{
+    QTest::addColumn<QString>("arguments");
+    QTest::addColumn<QString>("output"); // made a fifo first
+    QTest::newRow("apply -o") << u"apply smooth.cml source.png -o pipe.png"_s << u"pipe.png"_s;
+    QTest::newRow("apply -o, overwrite")
+        << u"apply smooth.cml source.png -o pipe.png --overwrite"_s << u"pipe.png"_s;
+    QTest::newRow("apply -d, overwrite")
+        << u"apply smooth.cml source.png -d dir --overwrite"_s << u"dir/source.png"_s;
+    QTest::newRow("generate, overwrite")
+        << u"generate source.png product.png -o pipe --overwrite"_s << u"pipe"_s;
+}
+
+void TestCli::specialOutput()
+{
+    QFETCH(QString, arguments);
+    QFETCH(QString, output);
+    QVERIFY(QDir(m_dir->path()).mkdir(u"dir"_s));
+    const QByteArray fifo = QFile::encodeName(path(output));
+    QVERIFY2(::mkfifo(fifo.constData(), 0644) == 0, "mkfifo");
+
+    const Run result = run(arguments);
+    QCOMPARE(result.exitCode, 1);
+    QCOMPARE(QString::fromLocal8Bit(result.err),
+             u"chromaloom-cli: %1: not a regular file\n"_s.arg(QDir::toNativeSeparators(output)));
+    struct stat status;
+    QVERIFY2(::lstat(fifo.constData(), &status) == 0 && S_ISFIFO(status.st_mode), "the fifo stays");
 }
 
 void TestCli::fullDisk_data()
@@ -533,7 +610,7 @@ void TestCli::photo()
     QCOMPARE(written.size(), orientation == 1 ? QSize(40, 30) : QSize(30, 40));
     QCOMPARE(reader.transformation(), QImageIOHandler::TransformationNone);
     QCOMPARE(written.colorSpace().iccProfile(), stored.colorSpace().iccProfile());
-    const PhotoMetadata metadata = PhotoMetadata::read(path(output));
+    const PhotoMetadata metadata = ImageFile::read(path(output)).metadata();
     QCOMPARE(metadata.value(u"Exif.Image.Make"_s), u"Chromaloom Test"_s);
     QCOMPARE(metadata.value(u"Exif.Photo.DateTimeOriginal"_s), u"2026:12:07 10:00:00"_s);
     QCOMPARE(metadata.value(u"Exif.GPSInfo.GPSLatitudeRef"_s), u"N"_s);
@@ -574,6 +651,164 @@ void TestCli::corruptMetadata()
     QCOMPARE(QImage(path(u"out.png"_s)).size(), QSize(16, 16));
 }
 
+void TestCli::orientation_data()
+{
+    QTest::addColumn<QByteArray>("kind");
+    QTest::addColumn<int>("orientation");
+    QTest::addColumn<int>("clockwise");
+    for (const QByteArray kind : { "jpeg", "png", "png eXIf", "tiff", "webp" }) {
+        QTest::addRow("%s, 3: upside down", kind.constData()) << kind << 3 << 180;
+        QTest::addRow("%s, 6: turn right", kind.constData()) << kind << 6 << 90;
+        QTest::addRow("%s, 8: turn left", kind.constData()) << kind << 8 << 270;
+    }
+}
+
+void TestCli::orientation()
+{
+    QFETCH(QByteArray, kind);
+    QFETCH(int, orientation);
+    QFETCH(int, clockwise);
+    writeText(u"photo"_s,
+              storedPhoto(randomImage(40, 30, QImage::Format_RGB32, 9), kind, orientation));
+    writeFilter(u"identity.cml"_s, identityTables());
+
+    const Run result = run(u"apply identity.cml photo -o out.png"_s);
+    QCOMPARE(result.exitCode, 0);
+    QVERIFY2(result.err.isEmpty(), result.err.constData());
+    // The stored pixels as this process decodes them, turned as a viewer shows them.
+    QImageReader stored(path(u"photo"_s));
+    stored.setAutoTransform(false);
+    const QImage upright = stored.read().transformed(QTransform().rotate(clockwise));
+    const QImage written(path(u"out.png"_s));
+    QCOMPARE(written.size(), upright.size());
+    QVERIFY2(largestChannelDifference(written, upright) == 0, "the result is not upright");
+    const PhotoMetadata metadata = ImageFile::read(path(u"out.png"_s)).metadata();
+    QCOMPARE(metadata.value(u"Exif.Image.Make"_s), u"Chromaloom Test"_s);
+    QCOMPARE(metadata.orientation(), 1);
+}
+
+void TestCli::pipedInput()
+{
+    // A photo handed over through a pipe is read as a whole: pixels, orientation, metadata.
+    writeFilter(u"identity.cml"_s, identityTables());
+    QProcess process;
+    process.setWorkingDirectory(m_dir->path());
+    process.start(QStringLiteral(CHROMALOOM_CLI),
+                  { u"apply"_s, u"identity.cml"_s, u"/dev/stdin"_s, u"-o"_s, u"out.jpg"_s });
+    QVERIFY(process.waitForStarted());
+    process.write(storedPhoto(randomImage(40, 30, QImage::Format_RGB32, 10), "jpeg", 6));
+    process.closeWriteChannel();
+    QVERIFY(process.waitForFinished(120000));
+    QCOMPARE(process.exitCode(), 0);
+    QCOMPARE(process.readAllStandardError(), QByteArray());
+    const ImageFile written = ImageFile::read(path(u"out.jpg"_s));
+    QCOMPARE(written.image().size(), QSize(30, 40));
+    QCOMPARE(written.metadata().value(u"Exif.Image.Make"_s), u"Chromaloom Test"_s);
+}
+
+void TestCli::decoderMessages_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("line"); // how the one line starts; empty: no line at all
+
+    const QImage image = randomImage(64, 48, QImage::Format_RGB32, 11);
+    const QByteArray png = encodedImage(image, "png");
+    const QByteArray tiff = encodedImage(image, "tiff");
+    const QByteArray palette = encodedImage(image.convertToFormat(QImage::Format_Indexed8), "tiff");
+    QByteArray badChecksum = png;
+    badChecksum[badChecksum.indexOf("IDAT") + 8] ^= 0x10;
+    const QString unreadable = u"cannot read image: the file is damaged ("_s;
+    const QString damaged = u"warning: the image is damaged, parts of it may be missing ("_s;
+
+    // libpng's warnings about what it reads past are no damage.
+    QTest::newRow("PNG with a truncated compressed comment")
+        << withPngChunk(png, "zTXt", QByteArray("Comment\0\0\x78\x9c\x01\x02", 13)) << 0
+        << QString();
+    QTest::newRow("PNG cut short") << png.left(png.size() * 6 / 10) << 1
+                                   << unreadable + u"the file ends before the image does)"_s;
+    QTest::newRow("PNG image data fails its checksum")
+        << badChecksum << 1 << unreadable + u"the IDAT chunk fails its checksum)"_s;
+    QTest::newRow("TIFF cut short") << tiff.left(tiff.size() / 2) << 1 << unreadable;
+    QTest::newRow("palette TIFF without its colours")
+        << palette.left(palette.size() * 99 / 100) << 0 << damaged;
+    // "icns", a length of 64, then an "ic07" entry whose length runs far past the end.
+    QTest::newRow("ICNS with a bad header")
+        << QByteArray::fromHex("69636e730000004069633037ffffffff") << 1 << u"cannot read image\n"_s;
+    QTest::newRow("JPEG with a garbage colour profile")
+        << withJpegSegment(encodedImage(image, "jpeg"), 0xe2,
+                           QByteArray("ICC_PROFILE\0\x01\x01", 14) + QByteArray(200, 'x'))
+        << 0 << u"warning: the colour profile is damaged and was dropped\n"_s;
+}
+
+void TestCli::decoderMessages()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(int, exitCode);
+    QFETCH(QString, line);
+    writeText(u"in.img"_s, file);
+
+    // Whatever the image libraries say becomes one line of ours that names the file, or none.
+    const Run result = run(u"apply smooth.cml in.img -o out.png"_s);
+    QCOMPARE(result.exitCode, exitCode);
+    const QString error = QString::fromLocal8Bit(result.err);
+    if (line.isEmpty())
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+    else
+        QVERIFY2(error.startsWith(u"chromaloom-cli: in.img: "_s + line) && error.count(u'\n') == 1,
+                 qPrintable(error));
+    QVERIFY2(!error.contains(u"foo"_s), qPrintable(error));
+}
+
+void TestCli::pixelBudget_data()
+{
+    QTest::addColumn<QString>("arguments");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("error"); // empty: any one line for a usage error, else none
+
+    const QString refused = u"chromaloom-cli: %1: cannot read image: the image is %2 MP, more than "
+                            "the %3 MP budget (raise it with --max-megapixels)\n"_s;
+    // bomb.png has the header of a 20000x20000 image, large.png is 1200x1000.
+    QTest::newRow("the default budget") << u"apply smooth.cml bomb.png -o out.png"_s << 1
+                                        << refused.arg(u"bomb.png"_s, u"400"_s, u"200"_s);
+    QTest::newRow("a lower budget") << u"apply smooth.cml large.png -o out.png --max-megapixels 1"_s
+                                    << 1 << refused.arg(u"large.png"_s, u"1.2"_s, u"1"_s);
+    QTest::newRow("just within") << u"apply smooth.cml large.png -o out.png --max-megapixels 1.2"_s
+                                 << 0 << QString();
+    QTest::newRow("generate")
+        << u"generate source.png large.png -o learnt.cml --max-megapixels 0.5"_s << 1
+        << refused.arg(u"large.png"_s, u"1.2"_s, u"0.5"_s);
+    QTest::newRow("budget of 0") << u"apply smooth.cml large.png -o out.png --max-megapixels 0"_s
+                                 << 2 << QString();
+    QTest::newRow("budget not a number")
+        << u"generate source.png product.png -o learnt.cml --max-megapixels lots"_s << 2
+        << QString();
+}
+
+void TestCli::pixelBudget()
+{
+    QFETCH(QString, arguments);
+    QFETCH(int, exitCode);
+    QFETCH(QString, error);
+    const QByteArray header
+        = bigEndian32(20000) + bigEndian32(20000) + QByteArray("\x08\x02\0\0\0", 5);
+    writeText(u"bomb.png"_s,
+              "\x89PNG\r\n\x1a\n" + pngChunk("IHDR", header)
+                  + pngChunk("IDAT", QByteArray::fromHex("789c030000000001"))
+                  + pngChunk("IEND", {}));
+    QImage large(1200, 1000, QImage::Format_RGB32);
+    large.fill(qRgb(90, 140, 60));
+    QVERIFY(large.save(path(u"large.png"_s)));
+
+    // Refused from the header, before any memory is taken for the pixels.
+    const Run result = run(arguments);
+    QCOMPARE(result.exitCode, exitCode);
+    if (exitCode == 2)
+        QVERIFY2(result.err.count('\n') == 1, result.err.constData());
+    else
+        QCOMPARE(QString::fromLocal8Bit(result.err), error);
+}
+
 void TestCli::methods_data()
 {
     QTest::addColumn<QString>("method");
@@ -612,7 +847,7 @@ void TestCli::methods()
 
     QCOMPARE(run(u"apply %1 before.png -o out.png"_s.arg(output)).exitCode, 0);
     QString error;
-    const std::unique_ptr<Look> look = Look::load(path(output), &error);
+    const std::unique_ptr<Look> look = LookFile::read(path(output), &error);
     QVERIFY2(look, qPrintable(error));
     QCOMPARE(QImage(path(u"out.png"_s)).convertToFormat(QImage::Format_RGB32), look->apply(source));
     // The learnt look reproduces the product, as its generation message said.
@@ -626,7 +861,7 @@ void TestCli::methods()
     QCOMPARE(run(u"export %1 -o hald.png"_s.arg(output)).exitCode, 0);
     const Run oneD = run(u"export %1 -o look1d.cube"_s.arg(output));
     QCOMPARE(oneD.exitCode, method == u"curves"_s ? 0 : 1);
-    const std::unique_ptr<Look> lattice = Look::load(path(u"look3d.cube"_s), &error);
+    const std::unique_ptr<Look> lattice = LookFile::read(path(u"look3d.cube"_s), &error);
     QVERIFY2(lattice, qPrintable(error));
     QVERIFY2(largestChannelDifference(lattice->apply(source), look->apply(source)) <= 3,
              "the 3D .cube holds the look");
@@ -839,6 +1074,44 @@ void TestCli::plot()
     QVERIFY(qGray(at(20, 230)) > 200);
 }
 
+void TestCli::filterFileProblems_data()
+{
+    QTest::addColumn<QString>("arguments");
+    QTest::addColumn<QByteArray>("filter"); // written to look.cml first
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("error");
+
+    // Only R0..R67 are there; the other levels read as 0.
+    QByteArray cut = "[General]\nFilterType=1\n";
+    for (int level = 0; level < 68; ++level)
+        cut += "R" + QByteArray::number(level) + '=' + QByteArray::number(level) + '\n';
+    const QString unread = u"chromaloom-cli: look.cml: warning: 700 of 768 level keys are missing "
+                           "or not numbers; they read as 0\n"_s;
+    QTest::newRow("info") << u"info look.cml"_s << cut << 0 << unread;
+    QTest::newRow("apply") << u"apply look.cml source.png -o out.png"_s << cut << 0 << unread;
+    QTest::newRow("plot") << u"plot look.cml -o curves.png"_s << cut << 0 << unread;
+    QTest::newRow("export") << u"export look.cml -o look.cube"_s << cut << 0 << unread;
+    QTest::newRow("mixing curves")
+        << u"info look.cml"_s << QByteArray("FilterType=2\nRfromR0=1\nRfromR1=x\n") << 0
+        << u"chromaloom-cli: look.cml: warning: 2303 of 2304 level keys are missing or not "
+           "numbers; they read as 0\n"_s;
+    QTest::newRow("value continued over lines")
+        << u"apply look.cml source.png -o out.png"_s
+        << QByteArray("[General]\nFilterType=1\nR0=\"\n;\",@Variant(x)\n") << 1
+        << u"chromaloom-cli: look.cml: not a filter file: line 3: a quoted value continues over "
+           "lines\n"_s;
+}
+
+void TestCli::filterFileProblems()
+{
+    QFETCH(QString, arguments);
+    QFETCH(QByteArray, filter);
+    writeText(u"look.cml"_s, filter);
+    const Run result = run(arguments);
+    QTEST(result.exitCode, "exitCode");
+    QTEST(QString::fromLocal8Bit(result.err), "error");
+}
+
 void TestCli::exportReproducesApply_data()
 {
     QTest::addColumn<Tables>("tables");
@@ -921,6 +1194,95 @@ void TestCli::exportImportRoundTrip()
     QCOMPARE(levelsIn(u"back.cml"_s), levelList(tables));
 }
 
+void TestCli::lookFiles_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QByteArray>("bytes"); // of the file `name`
+    QTest::addColumn<QString>("arguments");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("out"); // a line standard output must hold; empty: nothing
+    QTest::addColumn<QString>("err"); // all of standard error
+    QTest::addColumn<QByteArray>("written"); // a line look-out.cube must hold
+
+    // A 2-point lattice whose white lies beyond 0..1 in red and green and below it in blue.
+    const QByteArray outside = "LUT_3D_SIZE 2\n0 0 0\n1 0 0\n0 1 0\n1 1 0\n0 0 1\n1 0 1\n0 1 1\n"
+                               "1.2 1.1 -0.1\n";
+    QTest::newRow("info reports entries outside 0..255")
+        << u"look.cube"_s << outside << u"info look.cube"_s << 0
+        << u"Values outside 0..255: 3 of 24 (red spans 0..306, green spans 0..280.5, blue "
+           "spans -25.5..255); apply interpolates them and clamps the result to 0..255"_s
+        << QString() << QByteArray();
+    QTest::newRow("a 3D .cube export keeps them")
+        << u"look.cube"_s << outside << u"export look.cube -o look-out.cube --3d 2"_s << 0
+        << QString() << QString() << QByteArray("1.200000 1.100000 -0.100000");
+    QTest::newRow("a Hald CLUT export clamps them, with a warning")
+        << u"look.cube"_s << outside << u"export look.cube -o look-out.png"_s << 0 << QString()
+        << u"chromaloom-cli: look.cube: warning: values outside 0..255 are clamped to it; a "
+           "Hald CLUT cannot hold them (a .cube can)\n"_s
+        << QByteArray();
+    QTest::newRow("a shaper file")
+        << u"shaper.cube"_s
+        << QByteArray("LUT_1D_SIZE 2\nLUT_3D_SIZE 2\nLUT_1D_INPUT_RANGE 0 2\n0 0 0\n1 1 1\n")
+            + outside.sliced(14)
+        << u"info shaper.cube"_s << 0
+        << u"Kind: full area mapping (Full area mapping, 3D lattice 2\u00d72\u00d72, input shaped "
+           "per channel)"_s
+        << QString() << QByteArray();
+    QTest::newRow("a .cube named otherwise")
+        << u"look.lut3"_s << "# by hand\n" + outside << u"info look.lut3"_s << 0
+        << u"Kind: full area mapping (Full area mapping, 3D lattice 2\u00d72\u00d72)"_s << QString()
+        << QByteArray();
+    QTest::newRow("a format that is not read")
+        << u"look.3dl"_s << QByteArray("0 64 128\n") << u"apply look.3dl source.png -o out.png"_s
+        << 1 << QString()
+        << u"chromaloom-cli: look.3dl: unsupported look format (.3dl): convert it to .cube\n"_s
+        << QByteArray();
+}
+
+void TestCli::lookFiles()
+{
+    QFETCH(QString, name);
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, arguments);
+    QFETCH(QString, out);
+    QFETCH(QByteArray, written);
+    writeText(name, bytes);
+    const Run result = run(arguments);
+    QTEST(result.exitCode, "exitCode");
+    QTEST(QString::fromUtf8(result.err), "err");
+    if (out.isEmpty())
+        QVERIFY(result.out.isEmpty());
+    else
+        QVERIFY2(QString::fromUtf8(result.out).split(u'\n').contains(out), result.out.constData());
+    if (!written.isEmpty())
+        QVERIFY2(contents(u"look-out.cube"_s).split('\n').contains(written),
+                 contents(u"look-out.cube"_s).constData());
+}
+
+// A Hald CLUT is written in 16 bits, at any level, as PNG or TIFF, and is a look like any
+// other.
+void TestCli::haldExport()
+{
+    QCOMPARE(run(u"export smooth.cml -o hald.png"_s).exitCode, 0);
+    QCOMPARE(run(u"export smooth.cml -o hald.tif --hald-level 4"_s).exitCode, 0);
+    for (const auto &[file, side] :
+         { std::pair(u"hald.png"_s, 512), std::pair(u"hald.tif"_s, 64) }) {
+        const QImage image(path(file));
+        QCOMPARE(image.size(), QSize(side, side));
+        QVERIFY2(image.depth() == 64, qPrintable(file));
+    }
+    const Run info = run(u"info hald.tif"_s);
+    QCOMPARE(info.exitCode, 0);
+    QCOMPARE(QString::fromUtf8(info.out).section(u'\n', 0, 0),
+             u"Kind: full area mapping (Full area mapping, 3D lattice 16\u00d716\u00d716)"_s);
+    QCOMPARE(run(u"apply hald.png source.png -o out.png"_s).exitCode, 0);
+    QString error;
+    const std::unique_ptr<Look> look = LookFile::read(path(u"hald.png"_s), &error);
+    QVERIFY2(look, qPrintable(error));
+    QCOMPARE(QImage(path(u"out.png"_s)).convertToFormat(QImage::Format_RGB32),
+             look->apply(everyLevelImage()));
+}
+
 void TestCli::otherToolsMatchApply_data()
 {
     QTest::addColumn<QString>("tool");
@@ -965,6 +1327,201 @@ void TestCli::otherToolsMatchApply()
     const int difference
         = largestChannelDifference(QImage(path(u"ours.png"_s)), QImage(path(u"theirs.png"_s)));
     QVERIFY2(difference >= 0 && difference <= 1, qPrintable(QString::number(difference)));
+}
+
+void TestCli::threadsRefused_data()
+{
+    QTest::addColumn<QString>("arguments"); // %1: the folder the results go to
+    QTest::addColumn<int>("how"); // a NoThreads
+
+    const char *const commands[][2] = {
+        { "apply, two files at once", "apply smooth.cml large.png large-product.png -j 2 -d %1" },
+        { "apply, one file in bands", "apply smooth.cml large.png -j 1 -o %1/out.png" },
+        { "generate curves", "generate large.png large-product.png -o %1/learnt.cml" },
+        { "generate mixing",
+          "generate large.png large-product.png --method mixing -o %1/learnt.cml" },
+        { "generate mapping",
+          "generate large.png large-product.png --method mapping -o %1/learnt.cube" },
+    };
+    for (const auto &command : commands) {
+        QTest::addRow("%s, no process left", command[0])
+            << QString::fromLatin1(command[1]) << int(NoThreads::Processes);
+        QTest::addRow("%s, no room for a stack", command[0])
+            << QString::fromLatin1(command[1]) << int(NoThreads::AddressSpace);
+    }
+}
+
+void TestCli::threadsRefused()
+{
+    QFETCH(QString, arguments);
+    QFETCH(int, how);
+    if (how == int(NoThreads::AddressSpace) && AddressSanitized)
+        QSKIP("the sanitizer's own reservations exceed the limit; run without it");
+    // Large enough to be split into bands of rows.
+    const QImage large = randomImage(320, 240, QImage::Format_RGB32, 12);
+    QVERIFY(large.save(path(u"large.png"_s)));
+    QVERIFY(applied(u"smooth.cml"_s, large).save(path(u"large-product.png"_s)));
+    // The refused run may be another user's.
+    const auto everyone = QFileDevice::Permissions(0x7777);
+    QVERIFY(QFile::setPermissions(m_dir->path(), everyone));
+    for (const QString &folder : { u"free"_s, u"refused"_s }) {
+        QVERIFY(QDir(m_dir->path()).mkdir(folder));
+        QVERIFY(QFile::setPermissions(path(folder), everyone));
+    }
+
+    const Run free = run(arguments.arg(u"free"_s));
+    QVERIFY2(free.exitCode == 0, free.err.constData());
+    const Run refused = runPrepared(arguments.arg(u"refused"_s), [how](QProcess *process) {
+        refuseThreads(process, NoThreads(how), QStringLiteral(CHROMALOOM_CLI));
+    });
+    if (refused.exitCode == LimitUnavailable)
+        QSKIP("the tool cannot be run under the limit here");
+    // The work gets done on the threads there are, with the same result.
+    QVERIFY2(refused.exitCode == 0 && refused.err.isEmpty(), refused.err.constData());
+    QCOMPARE(refused.out, free.out);
+    const QMap<QString, QByteArray> files = snapshot();
+    QStringList results;
+    for (auto file = files.cbegin(); file != files.cend(); ++file) {
+        if (file.key().startsWith(u"free/"_s)) {
+            results.append(file.key());
+            QVERIFY2(files.value(u"refused/"_s + file.key().mid(5)) == file.value(),
+                     qPrintable(file.key()));
+        }
+    }
+    QVERIFY(!results.isEmpty());
+    QCOMPARE(files.keys().filter(QRegularExpression(u"^refused/"_s)).size(), results.size());
+}
+
+void TestCli::memoryRunsOut_data()
+{
+    QTest::addColumn<QString>("arguments");
+    QTest::addColumn<qint64>("megabytes"); // of address space
+    QTest::addColumn<QString>("error");
+
+    // 4096×4096 pixels of 16-bit RGB take 128 MB.
+    QTest::newRow("export a Hald CLUT of level 16")
+        << u"export smooth.cml --hald-level 16 -o big.png"_s << qint64(150)
+        << u"chromaloom-cli: not enough memory to export the filter\n"_s;
+}
+
+void TestCli::memoryRunsOut()
+{
+    QFETCH(QString, arguments);
+    QFETCH(qint64, megabytes);
+    QFETCH(QString, error);
+    if (AddressSanitized)
+        QSKIP("the sanitizer's own reservations exceed the limit; run without it");
+    const QMap<QString, QByteArray> before = snapshot();
+
+    const Run result = runPrepared(arguments, [megabytes](QProcess *process) {
+        limitAddressSpace(process, rlim_t(megabytes) << 20);
+    });
+    QCOMPARE(QString::fromLocal8Bit(result.err), error);
+    QCOMPARE(result.exitCode, 1);
+    QVERIFY(result.out.isEmpty());
+    QVERIFY2(snapshot() == before, "nothing is written");
+}
+
+void TestCli::fileNames_data()
+{
+    QTest::addColumn<QByteArray>("name"); // of the files, before their suffix
+    QTest::addColumn<QString>("shown"); // in the refusal; empty for a name that is text
+    QTest::addColumn<QByteArray>("locale");
+
+    const auto refused = [](const char *row, const QByteArray &name, const QString &shown) {
+        QTest::newRow(row) << name << shown << QByteArray("C.UTF-8");
+    };
+    refused("Latin-1 byte", "caf\xe9", u"caf\\xE9"_s);
+    refused("overlong slash", "a\xc0\xaf", u"a\\xC0\\xAF"_s);
+    refused("surrogate half", "\xed\xa0\x80x", u"\\xED\\xA0\\x80x"_s);
+    refused("beyond U+10FFFF", "\xf4\x90\x80\x80", u"\\xF4\\x90\\x80\\x80"_s);
+    refused("sequence cut short", "\xe6\x97", u"\\xE6\\x97"_s);
+    refused("stray byte between text", "日\xff本", u"日\\xFF本"_s);
+
+    const auto text = [](const char *row, const QByteArray &name, const char *locale) {
+        QTest::newRow(row) << name << QString() << QByteArray(locale);
+    };
+    text("accent", "café", "C.UTF-8");
+    text("accent, C locale", "café", "C");
+    text("CJK, C locale", "日本", "C");
+    text("outside the BMP", "\xf0\x9f\x8c\x88", "C.UTF-8");
+    text("U+FFFD itself", "\xef\xbf\xbd", "C");
+    text("noncharacter U+FFFE", "\xef\xbf\xbe", "C.UTF-8");
+}
+
+void TestCli::fileNames()
+{
+    QFETCH(QByteArray, name);
+    QFETCH(QString, shown);
+    QFETCH(QByteArray, locale);
+    const QByteArray folder = QFile::encodeName(m_dir->path());
+    const auto runBytes = [&](const QList<QByteArray> &arguments) {
+        return runRaw(CHROMALOOM_CLI, folder, arguments, { "LC_ALL=" + locale });
+    };
+    const auto exists = [&](const QByteArray &file) {
+        return ::access((folder + '/' + file).constData(), F_OK) == 0;
+    };
+
+    if (!shown.isEmpty()) {
+        // QTemporaryDir cannot remove these names.
+        const auto removeFiles = qScopeGuard([&] {
+            for (const char *suffix : { ".png", ".cml" })
+                ::unlink((folder + '/' + name + suffix).constData());
+        });
+        // Under every role a name plays, and read as Qt reads it, it would name another file.
+        for (const QString &original : { u"source.png"_s, u"smooth.cml"_s }) {
+            const QByteArray bytes = contents(original);
+            const QByteArray copy = name + '.' + QFile::encodeName(QFileInfo(original).suffix());
+            const int file
+                = ::open((folder + '/' + copy).constData(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+            QVERIFY(file >= 0);
+            QCOMPARE(::write(file, bytes.constData(), size_t(bytes.size())), ssize_t(bytes.size()));
+            ::close(file);
+        }
+        const QMap<QString, QByteArray> before = snapshot();
+        const QList<QByteArrayList> commands = {
+            { "apply", "smooth.cml", "source.png", "-o", name + ".png" },
+            { "apply", "smooth.cml", "source.png", "--output=" + name + ".png" },
+            { "apply", "smooth.cml", "source.png", "-d", name },
+            { "apply", "smooth.cml", name + ".png", "-o", "out.png" },
+            { "apply", name + ".cml", "source.png", "-o", "out.png" },
+            { "generate", "source.png", name + ".png", "-o", "out.cml" },
+            { "info", name + ".cml" },
+        };
+        for (const QByteArrayList &command : commands) {
+            const RawRun result = runBytes(command);
+            QByteArray argument;
+            for (const QByteArray &given : command) {
+                if (given.contains(name))
+                    argument = QByteArray(given).replace(name, shown.toUtf8());
+            }
+            QCOMPARE(result.err,
+                     "chromaloom-cli: " + argument + ": file name is not valid UTF-8\n");
+            QCOMPARE(result.exitCode, 1);
+            QVERIFY(result.out.isEmpty());
+        }
+        QVERIFY2(snapshot() == before, "nothing is written");
+        return;
+    }
+
+    // Written, read and reported byte for byte, whatever the locale.
+    QStringList expected = snapshot().keys();
+    RawRun result = runBytes({ "apply", "smooth.cml", "source.png", "-o", name + ".png" });
+    QVERIFY2(result.exitCode == 0 && result.err.isEmpty(), result.err.constData());
+    QVERIFY(exists(name + ".png"));
+    result = runBytes({ "generate", "source.png", name + ".png", "-o", name + ".cml" });
+    QVERIFY2(result.exitCode == 0 && result.err.isEmpty(), result.err.constData());
+    QVERIFY(exists(name + ".cml"));
+    result = runBytes({ "apply", name + ".cml", name + ".png", "-o", "again.png" });
+    QVERIFY2(result.exitCode == 0 && result.err.isEmpty(), result.err.constData());
+    result = runBytes({ "info", name + ".png" });
+    const QByteArray times = "\xc3\x97"; // U+00D7 in UTF-8
+    QCOMPARE(result.err,
+             "chromaloom-cli: " + name + ".png: not a Hald CLUT image (16" + times + "16)\n");
+    expected << QFile::decodeName(name + ".png") << QFile::decodeName(name + ".cml")
+             << u"again.png"_s;
+    expected.sort();
+    QCOMPARE(snapshot().keys(), expected);
 }
 
 QTEST_GUILESS_MAIN(TestCli)

@@ -1,3 +1,4 @@
+#include "childprocess.h"
 #include "cubefile.h"
 #include "lutwriter.h"
 
@@ -15,6 +16,8 @@ namespace {
 
 using Tables = CurvesFilter::LevelTables;
 using Lattice = std::vector<std::array<float, 3>>;
+// The output level (0..255, before rounding) the file gives one channel at an input level.
+using ChannelFunction = std::function<double(int channel, int level)>;
 
 Tables tablesOf(const std::function<int(int channel, int level)> &value)
 {
@@ -52,6 +55,13 @@ double latticeLevel(int i, int size) { return i * 255.0 / (size - 1); }
 
 double clampedLevel(double level) { return level > 0.0 ? std::min(level, 255.0) : 0.0; }
 
+// The mapping a 3D or shaper file reads as.
+std::unique_ptr<AreaMapping> mappingOf(CubeFile &file)
+{
+    const std::optional<AreaMapping::InputCoordinates> input = file.inputCoordinates();
+    return AreaMapping::fromTable(file.size(), file.takeLattice(), input ? &*input : nullptr);
+}
+
 } // namespace
 
 class TestCubeFile : public QObject
@@ -74,6 +84,7 @@ private slots:
     void writerMatchesEarlierExport();
     void writerRoundTrip_data();
     void writerRoundTrip();
+    void everySizeReadsBack();
 
 private:
     std::unique_ptr<CubeFile> m_file;
@@ -137,52 +148,105 @@ void TestCubeFile::reads1D()
 void TestCubeFile::reads3D_data()
 {
     QTest::addColumn<QByteArray>("contents");
-    QTest::addColumn<Lattice>("expected");
-    using Level = std::function<float(int)>;
+    QTest::addColumn<ChannelFunction>("expected");
+    // Each row's lattice holds, in each channel, a function of that channel's index only, so
+    // the colour (L, 255 - L, 7L mod 256) shows every level of every channel.
+    const ChannelFunction identity = [](int, int level) { return double(level); };
 
     QTest::newRow("size 2, title, CRLF") << "TITLE \"x\"\r\nLUT_3D_SIZE 2\r\n\r\n"
             + table3D(2, [](int i) { return i ? "1.0" : "0"; }).replace("\n", "\r\n")
-                                         << latticeOf(2, Level([](int i) { return i * 255.0f; }));
-    // Value i / 4 at index i maps input x of the domain 0..2 to x / 2; lattice point i
-    // stands for input i / 4.
-    QTest::newRow("input range 0..2, resampled")
+                                         << identity;
+    QTest::newRow("keywords in any case, title unquoted, comments")
+        << "\xef\xbb\xbf# made by hand\ntitle my look\nLut_1D_Input_Range 0 1\n  lut_3d_size 3\n"
+           "# the table\n\n"
+            + table3D(3, [](int i) { return QByteArray::number(i / 2.0); })
+        << identity;
+    // Value i / 4 at index i maps input x of the domain 0..2 to x / 2: the input is scaled,
+    // the table is not resampled.
+    QTest::newRow("input range 0..2")
         << "LUT_3D_INPUT_RANGE 0 2\nLUT_3D_SIZE 5\n"
             + table3D(5, [](int i) { return QByteArray::number(i / 4.0); })
-        << latticeOf(5, Level([](int i) { return float(i / 8.0 * 255.0); }));
-    // Inputs 0..1 fall on the upper half of the domain -1..1: values 0.5, 1 and 1.5.
-    QTest::newRow("domain -1..1, values clamped")
+        << ChannelFunction([](int, int level) { return level / 2.0; });
+    // Inputs 0..1 fall on the upper half of the domain -1..1: values 0.5 .. 1.5, clamped
+    // after interpolation.
+    QTest::newRow("domain -1..1, values beyond 1")
         << "DOMAIN_MIN -1 -1 -1\nDOMAIN_MAX 1 1 1\nLUT_3D_SIZE 3\n"
             + table3D(3, [](int i) { return QByteArray::number(i - 0.5); })
-        << latticeOf(3, Level([](int i) { return i == 0 ? 127.5f : 255.0f; }));
-    // Lattice point 1 (input 0.5, table position 0.5) lies halfway between -1e308 and 1e308.
-    QTest::newRow("extreme: entries ±1e308, resampled")
+        << ChannelFunction([](int, int level) { return std::min(level + 127.5, 255.0); });
+    // Each channel its own domain; inputs beyond it take its nearest face.
+    QTest::newRow("domain per channel, clamped to it")
+        << "DOMAIN_MIN 0 0.25 -1\nDOMAIN_MAX 0.5 1 1\nLUT_3D_SIZE 2\n"
+            + table3D(2, [](int i) { return i ? "1" : "0"; })
+        << ChannelFunction([](int c, int level) {
+               const double x = level / 255.0;
+               const double t = c == 0 ? x / 0.5 : c == 1 ? (x - 0.25) / 0.75 : (x + 1) / 2;
+               return std::clamp(t, 0.0, 1.0) * 255.0;
+           });
+    // Interpolated first, clamped after: -0.2 .. 1.2 crosses 0 at level 36.4 and 1 at 218.6.
+    QTest::newRow("entries outside 0..1 kept")
+        << "LUT_3D_SIZE 2\n" + table3D(2, [](int i) { return i ? "1.2" : "-0.2"; })
+        << ChannelFunction([](int, int level) { return clampedLevel(-51.0 + 1.4 * level); });
+    // The 1D table bends the input (0 → 0, 0.5 → 0.25, 1 → 1) before the 3D table, here the
+    // identity, looks it up.
+    QTest::newRow("shaper") << "LUT_1D_SIZE 3\nLUT_3D_SIZE 2\n0 0 0\n0.25 0.25 0.25\n1 1 1\n"
+            + table3D(2, [](int i) { return i ? "1" : "0"; })
+                            << ChannelFunction([](int, int level) {
+                                   const double x = level / 255.0;
+                                   return 255.0 * (x <= 0.5 ? x / 2 : 0.25 + (x - 0.5) * 1.5);
+                               });
+    // Each table scales its own input: the 1D table is the identity over 0..2, the 3D table
+    // spans 0..0.5, so the look doubles every level up to 127.5.
+    QTest::newRow("shaper, each table its own range")
+        << "LUT_1D_INPUT_RANGE 0 2\nLUT_3D_INPUT_RANGE 0 0.5\nLUT_3D_SIZE 2\nLUT_1D_SIZE 2\n"
+           "0 0 0\n2 2 2\n"
+            + table3D(2, [](int i) { return i ? "1" : "0"; })
+        << ChannelFunction([](int, int level) { return std::min(2.0 * level, 255.0); });
+    // Entries beyond the float range are kept at its ends, which still interpolate to either
+    // end of 0..255 on either side of level 127.5 (table position 0.5 of the domain 0..2).
+    QTest::newRow("extreme: entries ±1e308")
         << "DOMAIN_MIN 0 0 0\nDOMAIN_MAX 2 2 2\nLUT_3D_SIZE 3\n"
             + table3D(3, [](int i) { return i == 0 ? "-1e308"
                                          : i == 1  ? "1e308"
                                                    : "0"; })
-        << latticeOf(3, Level([](int i) { return i == 2 ? 255.0f : 0.0f; }));
+        << ChannelFunction([](int, int level) { return level < 128 ? 0.0 : 255.0; });
     QTest::newRow("extreme: domain ±1e308")
         << "DOMAIN_MIN -1e308 -1e308 -1e308\nDOMAIN_MAX 1e308 1e308 1e308\nLUT_3D_SIZE 2\n"
             + table3D(2, [](int i) { return i ? "1" : "0"; })
-        << latticeOf(2, Level([](int) { return 127.5f; }));
+        << ChannelFunction([](int, int) { return 127.5; });
+    // A shaper whose values leave the double range on the way to the 3D table's domain.
+    QTest::newRow("extreme: shaper ±1.7e308, domain ±1e308")
+        << "LUT_1D_SIZE 2\nLUT_3D_SIZE 2\nLUT_3D_INPUT_RANGE -1e308 1e308\n"
+           "-1.7e308 -1.7e308 -1.7e308\n1.7e308 1.7e308 1.7e308\n"
+            + table3D(2, [](int i) { return i ? "1" : "0"; })
+        << ChannelFunction([](int, int level) {
+               // The shaper gives -1.7e308 + 3.4e308 x, which lies at 1.7 x - 0.35 of the
+               // domain.
+               return std::clamp(1.7 * level / 255.0 - 0.35, 0.0, 1.0) * 255.0;
+           });
 }
 
 void TestCubeFile::reads3D()
 {
     QFETCH(QByteArray, contents);
-    QFETCH(Lattice, expected);
+    QFETCH(ChannelFunction, expected);
 
     QVERIFY2(m_file->read(contents), qPrintable(m_file->errorString()));
-    QCOMPARE(m_file->kind(), CubeFile::Kind::Lattice3D);
-    int size = 0;
-    const Lattice lattice = m_file->lattice(&size);
-    QCOMPARE(std::size_t(size) * size * size, expected.size());
-    for (std::size_t n = 0; n < lattice.size(); ++n)
-        QVERIFY2(lattice[n] == expected[n],
-                 qPrintable(QStringLiteral("point %1: red %2, expected %3")
-                                .arg(n)
-                                .arg(lattice[n][0])
-                                .arg(expected[n][0])));
+    QVERIFY(m_file->kind() != CubeFile::Kind::Table1D);
+    const std::unique_ptr<AreaMapping> mapping = mappingOf(*m_file);
+    QVERIFY(mapping);
+    for (int level = 0; level < 256; ++level) {
+        const int levels[3] = { level, 255 - level, level * 7 % 256 };
+        const std::array<double, 3> got = mapping->map(levels[0], levels[1], levels[2]);
+        for (int c = 0; c < 3; ++c) {
+            const double want = expected(c, levels[c]);
+            QVERIFY2(std::abs(got[std::size_t(c)] - want) < 1e-3,
+                     qPrintable(QStringLiteral("channel %1 at level %2: %3, expected %4")
+                                    .arg(c)
+                                    .arg(levels[c])
+                                    .arg(got[std::size_t(c)])
+                                    .arg(want)));
+        }
+    }
 }
 
 void TestCubeFile::refuses_data()
@@ -209,10 +273,25 @@ void TestCubeFile::refuses_data()
         "LUT_3D_SIZE 2 needs 8 table lines but the file holds 7");
     row("3D too many lines", lines3D + "0 0 0\n",
         "line 10: more than the 8 table lines of LUT_3D_SIZE 2");
+    // Both sizes make a shaper file: its 1D table's lines, then its 3D table's.
     row("1D and 3D sizes", "LUT_1D_SIZE 2\nLUT_3D_SIZE 2\n",
-        "line 2: LUT_3D_SIZE in a 1D .cube file");
+        "LUT_1D_SIZE 2 and LUT_3D_SIZE 2 need 10 table lines but the file holds 0");
+    row("shaper too many lines",
+        "LUT_3D_SIZE 2\nLUT_1D_SIZE 3\n" + lines3D.sliced(14) + "0 0 0\n" + "1 1 1\n" + "1 1 1\n"
+            + "1 1 1\n",
+        "line 14: more than the 11 table lines of LUT_1D_SIZE 3 and LUT_3D_SIZE 2");
+    // A 3D range says nothing about a 1D table and is left unused there.
     row("3D range in a 1D file", "LUT_1D_SIZE 2\nLUT_3D_INPUT_RANGE 0 1\n",
-        "line 2: LUT_3D_INPUT_RANGE in a 1D .cube file");
+        "LUT_1D_SIZE is 2 but the file holds 0 table lines");
+    row("domain in a shaper file",
+        "LUT_1D_SIZE 2\nDOMAIN_MAX 2 2 2\nLUT_3D_SIZE 2\n0 0 0\n1 1 1\n" + lines3D.sliced(14),
+        "line 2: DOMAIN_MAX in a file with a 1D and a 3D table; use LUT_1D_INPUT_RANGE and "
+        "LUT_3D_INPUT_RANGE");
+    row("empty 3D range in a shaper file",
+        "LUT_1D_SIZE 2\nLUT_3D_INPUT_RANGE 1 1\nLUT_3D_SIZE 2\n0 0 0\n1 1 1\n" + lines3D.sliced(14),
+        "the domain's minimum is not below its maximum");
+    row("unknown keyword, any case", "lut_3d_size 2\nlut_2d_size 2\n",
+        "line 2: unknown keyword lut_2d_size");
     // No more than a line's length is held in memory, whatever the file holds.
     row("line too long", "LUT_1D_SIZE 2\n0 0 0" + QByteArray(4092, ' ') + "\n1 1 1\n",
         "line 2: longer than 4096 characters");
@@ -228,9 +307,9 @@ void TestCubeFile::refuses()
     QVERIFY(!m_file->read(contents));
     QCOMPARE(m_file->errorString(), message);
     // Nothing half-read stays behind to be used.
-    int size = -1;
-    QVERIFY(m_file->lattice(&size).empty());
-    QCOMPARE(size, 0);
+    QVERIFY(m_file->lattice().empty());
+    QVERIFY(!m_file->inputCoordinates());
+    QCOMPARE(m_file->size(), 0);
     QCOMPARE(m_file->levels(0)[200], 200);
 }
 
@@ -245,7 +324,7 @@ void TestCubeFile::corpus_data()
 }
 
 // The fuzzer's seeds and every input it found at fault: each reads, with levels within
-// range, or is refused in one line.
+// range and a lattice that maps every colour into range, or is refused in one line.
 void TestCubeFile::corpus()
 {
     QFETCH(QString, path);
@@ -262,10 +341,17 @@ void TestCubeFile::corpus()
         for (const int level : m_file->levels(c))
             QVERIFY2(level >= 0 && level <= 255, qPrintable(QString::number(level)));
     }
-    int size = 0;
-    for (const std::array<float, 3> &point : m_file->lattice(&size)) {
+    if (m_file->kind() == CubeFile::Kind::Table1D)
+        return;
+    for (const std::array<float, 3> &point : m_file->lattice()) {
         for (const float level : point)
-            QVERIFY2(level >= 0.0f && level <= 255.0f, qPrintable(QString::number(level)));
+            QVERIFY2(std::isfinite(level), qPrintable(QString::number(level)));
+    }
+    const std::unique_ptr<AreaMapping> mapping = mappingOf(*m_file);
+    QVERIFY(mapping);
+    for (const double level : { 0.0, 31.5, 128.0, 255.0 }) {
+        for (const double value : mapping->map(level, 255 - level, level))
+            QVERIFY2(value >= 0.0 && value <= 255.0, qPrintable(QString::number(value)));
     }
 }
 
@@ -365,9 +451,9 @@ void TestCubeFile::writerRoundTrip()
     const QByteArray text = writer.cube3D(QStringLiteral("look"), QString(), size);
     const QList<QByteArray> lines = text.split('\n');
     QVERIFY2(m_file->read(text), qPrintable(m_file->errorString()));
-    int latticeSize = 0;
-    const Lattice lattice = m_file->lattice(&latticeSize);
-    QCOMPARE(latticeSize, size);
+    QCOMPARE(m_file->size(), size);
+    QVERIFY(!m_file->inputCoordinates());
+    const Lattice lattice = m_file->lattice();
     const double tolerance = 255 * 0.5e-6 + 255 * 0x1p-24; // six decimals, then a float
     for (std::size_t n = 0; n < lattice.size(); ++n) {
         const int index[3] = { int(n) % size, int(n) / size % size, int(n) / size / size };
@@ -390,6 +476,45 @@ void TestCubeFile::writerRoundTrip()
         const auto level = [&out](int c) { return int(std::lround(clampedLevel(out[c]))); };
         QCOMPARE(hald.pixel(n % 512, n / 512), qRgb(level(0), level(1), level(2)));
     }
+}
+
+// A table at every size the writer writes reads back as written, values outside 0..1
+// included. (Under the sanitizers, sizes up to 33, 65 and the largest.)
+void TestCubeFile::everySizeReadsBack()
+{
+    const LutWriter writer(
+        [](double r, double g, double b) {
+            return std::array<double, 3> { 1.3 * r - 0.2 * b - 20.0, 0.9 * g + 0.4 * r,
+                                           255.0 - b + 0.02 * r * g / 255.0 };
+        },
+        LutWriter::Values::AsTheyAre);
+    const double tolerance = 255 * 0.5e-6 + 300 * 0x1p-24; // six decimals, then a float
+    for (int size = LutLimits::Min3DSize; size <= LutLimits::Max3DSize; ++size) {
+        if (AddressSanitized && size > 33 && size != 65 && size != LutLimits::Max3DSize)
+            continue;
+        QVERIFY2(m_file->read(writer.cube3D(QStringLiteral("look"), QString(), size)),
+                 qPrintable(m_file->errorString()));
+        QCOMPARE(m_file->size(), size);
+        QVERIFY(!m_file->inputCoordinates());
+        const Lattice &lattice = m_file->lattice();
+        for (std::size_t n = 0; n < lattice.size(); n += 1 + lattice.size() / 4096) {
+            const int index[3] = { int(n) % size, int(n) / size % size, int(n) / size / size };
+            const std::array<double, 3> out
+                = { 1.3 * latticeLevel(index[0], size) - 0.2 * latticeLevel(index[2], size) - 20.0,
+                    0.9 * latticeLevel(index[1], size) + 0.4 * latticeLevel(index[0], size),
+                    255.0 - latticeLevel(index[2], size)
+                        + 0.02 * latticeLevel(index[0], size) * latticeLevel(index[1], size)
+                            / 255.0 };
+            for (std::size_t c = 0; c < 3; ++c)
+                QVERIFY2(std::abs(lattice[n][c] - out[c]) <= tolerance,
+                         qPrintable(QStringLiteral("size %1, point %2: %3 instead of %4")
+                                        .arg(size)
+                                        .arg(n)
+                                        .arg(lattice[n][c])
+                                        .arg(out[c])));
+        }
+    }
+    QVERIFY(writer.cube3D(QString(), QString(), LutLimits::Max3DSize + 1).isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestCubeFile)

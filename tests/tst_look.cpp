@@ -2,6 +2,7 @@
 #include "curvesfilter.h"
 #include "imagetesting.h"
 #include "look.h"
+#include "lookfile.h"
 #include "mixingfilter.h"
 
 #include <QColorSpace>
@@ -95,14 +96,14 @@ void TestLook::fileRoundTrip()
 {
     QFETCH(Look::Kind, kind);
     const std::unique_ptr<Look> look = makeLook(kind);
-    const QString path = m_dir->filePath(QStringLiteral("look.") + look->fileSuffix());
+    const QString path = m_dir->filePath(QStringLiteral("look.") + LookFile::suffix(*look));
     {
         QFile file(path);
         QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(look->fileText(QStringLiteral("look")));
+        file.write(LookFile::text(*look, QStringLiteral("look")));
     }
     QString error;
-    const std::unique_ptr<Look> loaded = Look::load(path, &error);
+    const std::unique_ptr<Look> loaded = LookFile::read(path, &error);
     QVERIFY2(loaded, qPrintable(error));
     QCOMPARE(loaded->kind(), kind);
 
@@ -141,7 +142,7 @@ void TestLook::loadRefuses()
         file.write(contents);
     }
     QString error;
-    QVERIFY2(!Look::load(path, &error), "no look");
+    QVERIFY2(!LookFile::read(path, &error), "no look");
     QTEST(error, "error");
 }
 

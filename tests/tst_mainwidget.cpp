@@ -1,21 +1,33 @@
 #include "curvesfilter.h"
 #include "filesizelimit.h"
+#include "filterfile.h"
 #include "filtermessages.h"
+#include "imagefile.h"
+#include "imagefiletypes.h"
 #include "imagetesting.h"
 #include "mainwidget.h"
 #include "photometadata.h"
+#include "phototesting.h"
 
 #include <QAbstractButton>
 #include <QApplication>
 #include <QColorSpace>
 #include <QDir>
+#include <QDropEvent>
 #include <QFile>
 #include <QGroupBox>
 #include <QImageReader>
+#include <QImageWriter>
 #include <QLabel>
+#include <QMimeData>
+#include <QProcess>
 #include <QPushButton>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextDocument>
+#include <QTextDocumentFragment>
+#include <QUrl>
 
 #include <new>
 
@@ -140,7 +152,23 @@ private slots:
     void saveKeepsOldFile_data();
     void saveKeepsOldFile();
     void photoTarget();
+    void uprightTarget_data();
+    void uprightTarget();
+    void oversizedTarget();
     void outOfMemory();
+
+    void messageLine();
+    void dropLikeButton_data();
+    void dropLikeButton();
+    void ignoredDrops_data();
+    void ignoredDrops();
+    void shortcuts_data();
+    void shortcuts();
+    void dialogFilters_data();
+    void dialogFilters();
+    void compressedPng();
+    void desktopFiles_data();
+    void desktopFiles();
 
     void endToEnd();
 
@@ -150,7 +178,16 @@ private:
     {
         return m_window->findChild<T *>(name);
     }
-    QString message() const { return widget<QLabel>("messageLabel")->text(); }
+    // The message line; cleanup() checks that its tooltip always showed the same words.
+    QString message() const
+    {
+        const auto *line = widget<QLabel>("messageLabel");
+        const QString tip = line->toolTip();
+        m_toolTipDiffered |= line->text()
+            != (Qt::mightBeRichText(tip) ? QTextDocumentFragment::fromHtml(tip).toPlainText()
+                                         : tip);
+        return line->text();
+    }
     QPixmap preview(const QString &name) const { return widget<QLabel>(name)->pixmap(); }
     QString path(const QString &name) const { return m_dir->filePath(name); }
     QStringList enabledCommands() const
@@ -218,15 +255,79 @@ private:
         dirs.removeDuplicates();
         return dirs.join(QLatin1String(" | "));
     }
+    // What the user sees of the window, and where its dialogs open (found by cancelling
+    // them, so that comes last).
+    QStringList windowState()
+    {
+        QStringList state = { message(), enabledCommands().join(QLatin1Char(' ')) };
+        for (const QString &name : Previews) {
+            const QImage image = preview(name).toImage();
+            state.append(QStringLiteral("%1: %2x%3 %4")
+                             .arg(name)
+                             .arg(image.width())
+                             .arg(image.height())
+                             .arg(qHashBits(image.constBits(), size_t(image.sizeInBytes()))));
+        }
+        state.append(dialogDir());
+        return state;
+    }
+    void newWindow()
+    {
+        m_window = std::make_unique<TestWindow>();
+        m_window->show();
+    }
+    // Drags the URLs over the named widget to `at` (its centre by default) and drops them
+    // there, as a file manager does when asked to move them; whether the window took them.
+    bool drop(const QString &on, const QList<QUrl> &urls, QPoint at = QPoint())
+    {
+        QWidget *target = widget(on);
+        if (at.isNull())
+            at = target->rect().center();
+        QMimeData data;
+        data.setUrls(urls);
+        const Qt::DropActions actions = Qt::CopyAction | Qt::MoveAction;
+        QDragEnterEvent enter(at, actions, &data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(target, &enter);
+        QDragMoveEvent move(at, actions, &data, Qt::LeftButton, Qt::ShiftModifier);
+        move.setDropAction(Qt::MoveAction);
+        QCoreApplication::sendEvent(target, &move);
+        QDropEvent dropped(at, actions, &data, Qt::LeftButton, Qt::ShiftModifier);
+        dropped.setDropAction(Qt::MoveAction);
+        QCoreApplication::sendEvent(target, &dropped);
+        QCoreApplication::processEvents(); // the window loads the file once the drop is over
+        // Taken as a copy: a move would have the file manager delete the user's file.
+        return move.isAccepted() && dropped.isAccepted() && dropped.dropAction() == Qt::CopyAction;
+    }
+    // Makes the file a drop or a dialog hands over: an image of the given size, a file no
+    // reader understands ("broken"), a filter ("filter"), text ("text") or a folder.
+    QString makeFile(const QString &name, const QString &kind)
+    {
+        QDir(m_dir->path()).mkpath(QFileInfo(path(name)).path());
+        if (kind == QLatin1String("folder"))
+            QDir(m_dir->path()).mkpath(name);
+        else if (kind == QLatin1String("filter"))
+            FilterFile::save(*CurvesFilter::generate(randomImage(8, 8, QImage::Format_RGB32, 5),
+                                                     randomImage(8, 8, QImage::Format_RGB32, 6)),
+                             path(name));
+        else if (kind == QLatin1String("text") || kind == QLatin1String("junk")) {
+            QFile text(path(name));
+            if (!text.open(QIODevice::WriteOnly) || text.write("just some text\n") <= 0)
+                qFatal("cannot write %s", qPrintable(path(name)));
+        } else if (kind != QLatin1String("missing"))
+            imageFile(name, kind);
+        return path(name);
+    }
 
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<TestWindow> m_window;
+    mutable bool m_toolTipDiffered = false;
 };
 
 void TestMainWidget::init()
 {
     m_dir = std::make_unique<QTemporaryDir>();
     QVERIFY2(m_dir->isValid(), qPrintable(m_dir->errorString()));
+    m_toolTipDiffered = false;
     m_window = std::make_unique<TestWindow>();
     m_window->show();
     QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
@@ -239,6 +340,7 @@ void TestMainWidget::cleanup()
     QVERIFY2(!m_window->dialogUnderWaitCursor, "a dialog opened under the wait cursor");
     QVERIFY2(!m_window->workWithoutWaitCursor, "generation or application ran without it");
     QVERIFY2(!QApplication::overrideCursor(), "the wait cursor was not restored");
+    QVERIFY2(!m_toolTipDiffered, "the message line's tooltip did not show its message");
     m_window.reset();
     m_dir.reset();
 }
@@ -711,8 +813,60 @@ void TestMainWidget::photoTarget()
     QCOMPARE(saved.size(), QSize(40, 60));
     QCOMPARE(reader.transformation(), QImageIOHandler::TransformationNone);
     QCOMPARE(saved.colorSpace(), QColorSpace(QColorSpace::AdobeRgb));
-    QCOMPARE(PhotoMetadata::read(path("result.jpg")).value(QStringLiteral("Exif.Image.Make")),
-             QStringLiteral("First camera"));
+    QCOMPARE(
+        ImageFile::read(path("result.jpg")).metadata().value(QStringLiteral("Exif.Image.Make")),
+        QStringLiteral("First camera"));
+}
+
+void TestMainWidget::uprightTarget_data()
+{
+    QTest::addColumn<QByteArray>("kind");
+    QTest::addColumn<QString>("name");
+    QTest::newRow("PNG, Exiv2's raw profile")
+        << QByteArray("png") << QStringLiteral("portrait.png");
+    QTest::newRow("PNG, eXIf chunk") << QByteArray("png eXIf") << QStringLiteral("portrait.png");
+    QTest::newRow("TIFF") << QByteArray("tiff") << QStringLiteral("portrait.tif");
+    QTest::newRow("WebP") << QByteArray("webp") << QStringLiteral("portrait.webp");
+}
+
+void TestMainWidget::uprightTarget()
+{
+    QFETCH(QByteArray, kind);
+    QFETCH(QString, name);
+    // A portrait photo stored sideways, to be turned right.
+    QFile file(path(name));
+    QVERIFY(file.open(QIODevice::WriteOnly)
+            && file.write(storedPhoto(randomImage(60, 40, QImage::Format_RGB32, 8), kind, 6)) > 0);
+    file.close();
+
+    click("loadSourceButton", imageFile("source.png", "64x48"));
+    click("loadProductButton", imageFile("product.png", "64x48", 40));
+    click("selectTargetButton", path(name));
+    QCOMPARE(preview("targetIcon").size(), QSize(133, 200));
+    click("generateFilterButton");
+    click("applyFilterButton");
+    click("saveResultButton", path("result.png"));
+    QCOMPARE(message(), QStringLiteral("Image result.png saved."));
+
+    QCOMPARE(QImage(path("result.png")).size(), QSize(40, 60));
+    const PhotoMetadata saved = ImageFile::read(path("result.png")).metadata();
+    QCOMPARE(saved.orientation(), 1);
+    QCOMPARE(saved.value(QStringLiteral("Exif.Image.Make")), QStringLiteral("Chromaloom Test"));
+}
+
+void TestMainWidget::oversizedTarget()
+{
+    // A header that promises 20000x20000 pixels is refused before they take any memory.
+    QFile bomb(path("bomb.png"));
+    QVERIFY(bomb.open(QIODevice::WriteOnly));
+    bomb.write("\x89PNG\r\n\x1a\n"
+               + pngChunk("IHDR",
+                          bigEndian32(20000) + bigEndian32(20000) + QByteArray("\x08\x02\0\0\0", 5))
+               + pngChunk("IDAT", QByteArray::fromHex("789c030000000001")) + pngChunk("IEND", {}));
+    bomb.close();
+    click("selectTargetButton", path("bomb.png"));
+    QCOMPARE(message(), QStringLiteral("WARNING: Failed to load bomb.png image."));
+    QVERIFY(preview("targetIcon").isNull());
 }
 
 void TestMainWidget::outOfMemory()
@@ -739,6 +893,252 @@ void TestMainWidget::outOfMemory()
     click("applyFilterButton");
     QCOMPARE(message(), QStringLiteral("Filter applied."));
     QCOMPARE(enabledCommands(), CommandButtons);
+}
+
+void TestMainWidget::messageLine()
+{
+    // Long messages are cut off by the line's edge: the tooltip holds all of it, and the text
+    // can be selected and copied. A name that looks like markup shows as it is.
+    const auto *line = widget<QLabel>("messageLabel");
+    QVERIFY(line->textInteractionFlags() & Qt::TextSelectableByMouse);
+    click("loadSourceButton", imageFile("source.png", "640x480"));
+    click("loadProductButton", imageFile("<b>bold.png", "broken"));
+    QCOMPARE(message(), QStringLiteral("WARNING: Failed to load <b>bold.png image."));
+    QCOMPARE(line->textFormat(), Qt::PlainText);
+
+    click("selectTargetButton", imageFile("target.png", "20x20"));
+    QVERIFY2(line->fontMetrics().horizontalAdvance(message()) > line->width(), "not cut off");
+    QCOMPARE(line->toolTip(), message());
+    QEvent event(QEvent::LanguageChange);
+    QCoreApplication::sendEvent(m_window.get(), &event);
+    QCOMPARE(line->toolTip(), QString());
+}
+
+void TestMainWidget::dropLikeButton_data()
+{
+    QTest::addColumn<QString>("prepare"); // "", "source" or "result"
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<QString>("dropOn");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("kind"); // as makeFile() takes it
+
+    const auto row = [](const char *tag, const char *prepare, const char *button,
+                        const char *dropOn, const char *name, const char *kind) {
+        QTest::newRow(tag) << prepare << button << dropOn << name << kind;
+    };
+    row("image on source", "", "loadSourceButton", "filterSourceIcon", "photo.JPG", "64x48");
+    row("image on product, sizes differ", "source", "loadProductButton", "filterProductIcon",
+        "product.png", "48x64");
+    row("WebP on target", "", "selectTargetButton", "targetIcon", "target.webp", "40x30");
+    row("target after a result", "result", "selectTargetButton", "targetIcon", "next.png", "50x40");
+    row("unreadable target", "result", "selectTargetButton", "targetIcon", "bad.png", "broken");
+    row("filter on the column's button", "result", "loadFilterButton", "loadFilterButton",
+        "warm.cml", "filter");
+    row("filter on a disabled button", "", "loadFilterButton", "generateFilterButton", "warm.cml",
+        "filter");
+    row("junk filter on the column's heading", "result", "loadFilterButton", "label_5", "junk.cml",
+        "junk");
+}
+
+void TestMainWidget::dropLikeButton()
+{
+    QFETCH(QString, prepare);
+    QFETCH(QString, button);
+    QFETCH(QString, dropOn);
+    QFETCH(QString, name);
+    QFETCH(QString, kind);
+
+    // The same steps twice, in a fresh window each time: the last one once through the
+    // button's dialog, once dropped; the dropped file lies in a folder of its own.
+    QList<QStringList> states;
+    for (const bool dropped : { false, true }) {
+        newWindow();
+        if (prepare == QLatin1String("source"))
+            click("loadSourceButton", imageFile("source.png", "64x48"));
+        else if (prepare == QLatin1String("result"))
+            prepareResult();
+        const QString file = makeFile(QStringLiteral("dropped/") + name, kind);
+        if (dropped)
+            QVERIFY2(drop(dropOn, { QUrl::fromLocalFile(file) }), "the drop was refused");
+        else
+            click(button, file);
+        QVERIFY(!m_window->unexpectedDialog);
+        states.append(windowState());
+    }
+    QCOMPARE(states.at(1), states.at(0));
+}
+
+void TestMainWidget::ignoredDrops_data()
+{
+    QTest::addColumn<QString>("dropOn");
+    QTest::addColumn<QStringList>("names");
+    QTest::addColumn<QString>("kind"); // of every named file, as makeFile() takes it
+
+    const auto row = [](const char *tag, const char *dropOn, const QStringList &names,
+                        const char *kind) { QTest::newRow(tag) << dropOn << names << kind; };
+    row("text on a preview", "filterSourceIcon", { "notes.txt" }, "text");
+    row("filter on a preview", "filterSourceIcon", { "warm.cml" }, "filter");
+    row("image on the filter column", "loadFilterButton", { "photo.png" }, "20x20");
+    row("image on the result", "resultIcon", { "photo.png" }, "20x20");
+    row("image beside the previews", "groupBox_3", { "photo.png" }, "20x20");
+    row("two images", "filterSourceIcon", { "a.png", "b.png" }, "20x20");
+    row("missing image", "filterProductIcon", { "gone.png" }, "missing");
+    row("folder named like an image", "filterSourceIcon", { "folder.png" }, "folder");
+    row("remote image", "targetIcon", { "https://example.com/photo.png" }, "");
+}
+
+void TestMainWidget::ignoredDrops()
+{
+    QFETCH(QString, dropOn);
+    QFETCH(QStringList, names);
+    QFETCH(QString, kind);
+
+    QList<QUrl> urls;
+    for (const QString &name : names) {
+        urls.append(name.contains(QLatin1Char(':')) ? QUrl(name)
+                                                    : QUrl::fromLocalFile(makeFile(name, kind)));
+    }
+    const QStringList fresh = windowState();
+    newWindow();
+    QVERIFY2(!drop(dropOn, urls), "the drop was taken");
+    QCOMPARE(windowState(), fresh);
+}
+
+void TestMainWidget::shortcuts_data()
+{
+    QTest::addColumn<QKeySequence>("key");
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<bool>("withResult"); // otherwise fresh, where the commands are disabled
+
+    const std::pair<const char *, const char *> keys[] = {
+        { "Ctrl+1", "loadSourceButton" },       { "Ctrl+2", "loadProductButton" },
+        { "Ctrl+G", "generateFilterButton" },   { "Ctrl+Shift+S", "saveFilterButton" },
+        { "Ctrl+L", "loadFilterButton" },       { "Ctrl+O", "selectTargetButton" },
+        { "Ctrl+Return", "applyFilterButton" }, { "Ctrl+S", "saveResultButton" },
+    };
+    for (const bool withResult : { false, true }) {
+        for (const auto &[key, button] : keys) {
+            QTest::addRow("%s, %s", key, withResult ? "with a result" : "fresh")
+                << QKeySequence(QString::fromLatin1(key)) << button << withResult;
+        }
+    }
+}
+
+void TestMainWidget::shortcuts()
+{
+    QFETCH(QKeySequence, key);
+    QFETCH(QString, button);
+    QFETCH(bool, withResult);
+
+    if (withResult)
+        prepareResult();
+    m_window->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
+
+    QObject spy;
+    QStringList clicked;
+    for (auto *each : m_window->findChildren<QPushButton *>()) {
+        connect(each, &QAbstractButton::clicked, &spy,
+                [&clicked, each] { clicked.append(each->objectName()); });
+    }
+    const bool enabled = widget(button)->isEnabled();
+    if (enabled && DialogButtons.contains(button))
+        m_window->answers.append(QString()); // cancelled
+    QTest::keySequence(m_window.get(), key);
+    QCOMPARE(clicked, enabled ? QStringList { button } : QStringList());
+    QCOMPARE(widget(button)->toolTip(), key.toString(QKeySequence::NativeText));
+}
+
+void TestMainWidget::dialogFilters_data()
+{
+    QTest::addColumn<QString>("filter");
+    QTest::addColumn<QList<QByteArray>>("formats");
+
+    QTest::newRow("open") << ImageFileTypes::openFilter() << QImageReader::supportedImageFormats();
+    QTest::newRow("save") << ImageFileTypes::saveFilter() << QImageWriter::supportedImageFormats();
+}
+
+void TestMainWidget::dialogFilters()
+{
+    QFETCH(QString, filter);
+    QFETCH(QList<QByteArray>, formats);
+
+    // One entry: the commands' list, then every further format the plugins handle.
+    QCOMPARE(ImageFileTypes::commandFilter(), ImageFilter);
+    QVERIFY2(filter.startsWith(ImageFilter.chopped(1)) && filter.endsWith(QLatin1Char(')')),
+             qPrintable(filter));
+    QVERIFY2(formats.contains("webp"), "the image format plugins are not installed");
+    QStringList patterns
+        = filter.mid(ImageFilter.indexOf(QLatin1Char('(')) + 1).chopped(1).split(QLatin1Char(' '));
+    for (const QByteArray &format : formats) {
+        const QString pattern = QStringLiteral("*.") + QString::fromLatin1(format);
+        QVERIFY2(patterns.contains(pattern), qPrintable(pattern));
+    }
+    const auto count = patterns.size();
+    patterns.removeDuplicates();
+    QCOMPARE(patterns.size(), count);
+}
+
+void TestMainWidget::compressedPng()
+{
+    // A smooth picture, as photos are: PNG's compression packs it far below its raw size,
+    // and the pixels come back unchanged.
+    QImage gradient(300, 200, QImage::Format_RGB32);
+    for (int y = 0; y < gradient.height(); ++y) {
+        for (int x = 0; x < gradient.width(); ++x)
+            gradient.setPixel(x, y, qRgb(x * 255 / 299, y * 255 / 199, (x + y) / 2 % 256));
+    }
+    QVERIFY(gradient.save(path("gradient.png")));
+    click("loadSourceButton", imageFile("source.png", "64x48"));
+    click("loadProductButton", imageFile("product.png", "64x48", 40));
+    click("selectTargetButton", path("gradient.png"));
+    click("generateFilterButton");
+    click("applyFilterButton");
+    click("saveResultButton", path("result.png"));
+    click("saveResultButton", path("result.bmp"));
+
+    const qint64 raw = qint64(gradient.width()) * gradient.height() * 3;
+    QVERIFY2(QFileInfo(path("result.png")).size() < raw / 4,
+             qPrintable(QString::number(QFileInfo(path("result.png")).size())));
+    QCOMPARE(QImage(path("result.png")).convertToFormat(QImage::Format_RGB32),
+             QImage(path("result.bmp")).convertToFormat(QImage::Format_RGB32));
+}
+
+void TestMainWidget::desktopFiles_data()
+{
+    QTest::addColumn<QString>("tool");
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("file");
+
+    QTest::newRow("desktop entry")
+        << "desktop-file-validate" << QStringList() << "org.chromaloom.chromaloom.desktop";
+    QTest::newRow("metainfo") << "appstreamcli" << QStringList { "validate", "--no-net" }
+                              << "org.chromaloom.chromaloom.metainfo.xml";
+}
+
+void TestMainWidget::desktopFiles()
+{
+    QFETCH(QString, tool);
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, file);
+
+    const QString program = QStandardPaths::findExecutable(tool);
+    if (program.isEmpty())
+        QSKIP(
+            qPrintable(tool + QStringLiteral(" is not installed (scripts/bootstrap installs it)")));
+    const QString source = QFINDTESTDATA(QStringLiteral("../app/") + file);
+    QVERIFY2(!source.isEmpty(), qPrintable(file + QStringLiteral(" not found")));
+
+    QProcess validator;
+    validator.setProcessChannelMode(QProcess::MergedChannels);
+    validator.start(program, arguments << source);
+    QVERIFY2(validator.waitForFinished(), qPrintable(validator.errorString()));
+    const QString output = QString::fromUtf8(validator.readAll());
+    QVERIFY2(validator.exitStatus() == QProcess::NormalExit && validator.exitCode() == 0,
+             qPrintable(output));
+    // Hints are problems too; the AppStream validator always reports its verdict.
+    QVERIFY2(!output.contains(QLatin1String("W:")) && !output.contains(QLatin1String("warning")),
+             qPrintable(output));
 }
 
 void TestMainWidget::endToEnd()

@@ -1,4 +1,5 @@
 #include "curvesfilter.h"
+#include "filterfile.h"
 #include "imagetesting.h"
 #include "mixingfilter.h"
 
@@ -207,18 +208,18 @@ void TestMixingFilter::fileRoundTrip()
     });
     const auto filter = MixingFilter::generate(source, product);
     const QString path = m_dir->filePath(QStringLiteral("look.cml"));
-    QVERIFY2(filter->save(path), "save failed");
-    const auto loaded = MixingFilter::load(path);
+    QVERIFY2(FilterFile::save(*filter, path), "save failed");
+    const auto loaded = FilterFile::loadMixing(path);
     QVERIFY2(loaded, "a saved filter does not load");
     QVERIFY2(loaded->curves() == filter->curves(), "curves changed on the way through the file");
-    QCOMPARE(loaded->fileText(), filter->fileText());
+    QCOMPARE(FilterFile::text(*loaded), FilterFile::text(*filter));
     QFile file(path);
     QVERIFY(file.open(QIODevice::ReadOnly));
     const QByteArray text = file.readAll();
-    QCOMPARE(text, filter->fileText());
+    QCOMPARE(text, FilterFile::text(*filter));
     QVERIFY2(text.contains("FilterType=2\n") && text.contains("\nRfromG17="),
              "FilterType or curve keys missing from the file");
-    QVERIFY2(!CurvesFilter::load(path), "the curves filter accepts a mixing filter file");
+    QVERIFY2(!FilterFile::loadCurves(path), "the curves filter accepts a mixing filter file");
 }
 
 void TestMixingFilter::loadRefuses_data()
@@ -240,7 +241,7 @@ void TestMixingFilter::loadRefuses()
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write(contents);
     }
-    QVERIFY2(!MixingFilter::load(path), "a file without a mixing filter was accepted");
+    QVERIFY2(!FilterFile::loadMixing(path), "a file without a mixing filter was accepted");
 }
 
 void TestMixingFilter::hostileCurvesStayFinite()
@@ -252,7 +253,7 @@ void TestMixingFilter::hostileCurvesStayFinite()
     file.write("[General]\nFilterType=2\nRfromR0=1e308\nRfromG0=-1e308\nRfromB0=1e308\n"
                "GfromG0=nan\nBfromB0=inf\n");
     file.close();
-    const auto filter = MixingFilter::load(path);
+    const auto filter = FilterFile::loadMixing(path);
     QVERIFY(filter);
     const std::array<double, 3> v = filter->map(0, 0, 0);
     QVERIFY2(v[0] == 255.0 && v[1] == 0.0, qPrintable(QStringLiteral("%1 %2").arg(v[0]).arg(v[1])));

@@ -2,23 +2,30 @@
 #include "ui_mainwidget.h"
 
 #include "curvesfilter.h"
+#include "droptarget.h"
 #include "durablefile.h"
+#include "filterfile.h"
 #include "filtermessages.h"
 #include "imagefile.h"
+#include "imagefiletypes.h"
 #include "photometadata.h"
+#include "resultphoto.h"
 
 #include <QApplication>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QImage>
+#include <QKeySequence>
 #include <QPixmap>
+#include <QShortcut>
+#include <QTextDocument>
 
 #include <new>
+#include <utility>
 
 namespace {
 
-const QString ImageFileFilter = QStringLiteral(
-    "Image files (*.bmp *.gif *.jpg *.jpeg *.png *.pbm *.pgm *.ppm *.tif *.tiff *.xbm *.xpm)");
+const QString ImageFileFilter = ImageFileTypes::commandFilter();
 const QString FilterFileFilter = QStringLiteral("Chromaloom filters (*.cml)");
 
 // Shows the wait cursor for as long as it lives, whichever way the scope is left.
@@ -38,6 +45,11 @@ MainWidget::MainWidget(QWidget *parent)
     , lastPath(QStringLiteral("."))
 {
     ui->setupUi(this);
+    // File names are shown as they are, never as markup; the line can be copied from.
+    ui->messageLabel->setTextFormat(Qt::PlainText);
+    ui->messageLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    addShortcuts();
+    addDropTargets();
 }
 
 MainWidget::~MainWidget() = default;
@@ -45,18 +57,22 @@ MainWidget::~MainWidget() = default;
 void MainWidget::changeEvent(QEvent *event)
 {
     QWidget::changeEvent(event);
-    if (event->type() == QEvent::LanguageChange)
+    if (event->type() == QEvent::LanguageChange) {
         ui->retranslateUi(this);
+        setMessage(ui->messageLabel->text());
+    }
 }
 
 QString MainWidget::openFileName(const QString &caption, const QString &dir, const QString &filter)
 {
-    return QFileDialog::getOpenFileName(nullptr, caption, dir, filter);
+    return QFileDialog::getOpenFileName(
+        nullptr, caption, dir, filter == ImageFileFilter ? ImageFileTypes::openFilter() : filter);
 }
 
 QString MainWidget::saveFileName(const QString &caption, const QString &dir, const QString &filter)
 {
-    return QFileDialog::getSaveFileName(nullptr, caption, dir, filter);
+    return QFileDialog::getSaveFileName(
+        nullptr, caption, dir, filter == ImageFileFilter ? ImageFileTypes::saveFilter() : filter);
 }
 
 std::unique_ptr<CurvesFilter> MainWidget::generateFilter(const QImage &source,
@@ -79,16 +95,15 @@ void MainWidget::on_applyFilterButton_clicked()
         try {
             resultImage = std::make_unique<QImage>(applyFilter(*filter, *targetImage));
             // The result keeps the metadata of the photo it was made from.
-            resultMetadata = PhotoMetadata::read(targetPath);
+            resultMetadata = targetMetadata;
         } catch (const std::bad_alloc &) {
             outOfMemory = true;
         }
         showPreview(ui->resultIcon, resultImage ? *resultImage : QImage());
     }
     updateControls();
-    ui->messageLabel->setText(
-        outOfMemory ? QStringLiteral("WARNING: Not enough memory to apply the filter.")
-                    : QStringLiteral("Filter applied."));
+    setMessage(outOfMemory ? QStringLiteral("WARNING: Not enough memory to apply the filter.")
+                           : QStringLiteral("Filter applied."));
 }
 
 void MainWidget::on_generateFilterButton_clicked()
@@ -105,9 +120,8 @@ void MainWidget::on_generateFilterButton_clicked()
         }
     }
     updateControls();
-    ui->messageLabel->setText(
-        outOfMemory ? QStringLiteral("WARNING: Not enough memory to generate the filter.")
-                    : FilterMessages::generationMessage(*filter));
+    setMessage(outOfMemory ? QStringLiteral("WARNING: Not enough memory to generate the filter.")
+                           : FilterMessages::generationMessage(*filter));
 }
 
 void MainWidget::on_saveResultButton_clicked()
@@ -121,24 +135,49 @@ void MainWidget::on_saveFilterButton_clicked()
 {
     saveAs(QStringLiteral("Save filter as"), FilterFileFilter, QStringLiteral("Filter "),
            QStringLiteral(" filter."),
-           [this](const QString &fileName) { return filter->save(fileName); });
+           [this](const QString &fileName) { return FilterFile::save(*filter, fileName); });
 }
 
 void MainWidget::on_selectTargetButton_clicked()
 {
-    const QString fileName
-        = loadImage(QStringLiteral("Select target image file"), targetImage, ui->targetIcon);
-    if (!fileName.isEmpty())
-        targetPath = fileName;
+    loadTarget(openFileName(QStringLiteral("Select target image file"), lastPath, ImageFileFilter));
 }
 
 void MainWidget::on_loadFilterButton_clicked()
 {
-    const QString fileName
-        = openFileName(QStringLiteral("Select filter to load"), lastPath, FilterFileFilter);
+    loadFilter(openFileName(QStringLiteral("Select filter to load"), lastPath, FilterFileFilter));
+}
+
+void MainWidget::on_loadProductButton_clicked()
+{
+    loadProduct(
+        openFileName(QStringLiteral("Select product image file"), lastPath, ImageFileFilter));
+}
+
+void MainWidget::on_loadSourceButton_clicked()
+{
+    loadSource(openFileName(QStringLiteral("Select source image file"), lastPath, ImageFileFilter));
+}
+
+void MainWidget::loadSource(const QString &fileName)
+{
+    loadImage(fileName, sourceImage, ui->filterSourceIcon);
+}
+
+void MainWidget::loadProduct(const QString &fileName)
+{
+    loadImage(fileName, productImage, ui->filterProductIcon);
+}
+
+void MainWidget::loadTarget(const QString &fileName)
+{
+    loadImage(fileName, targetImage, ui->targetIcon, &targetMetadata);
+}
+
+void MainWidget::loadFilter(const QString &fileName)
+{
     if (fileName.isEmpty()) {
-        ui->messageLabel->setText(QStringLiteral("WARNING: Failed to load ")
-                                  + QStringLiteral(" filter."));
+        setMessage(QStringLiteral("WARNING: Failed to load ") + QStringLiteral(" filter."));
         return;
     }
     rememberDirectory(fileName);
@@ -146,36 +185,25 @@ void MainWidget::on_loadFilterButton_clicked()
     {
         const WaitCursor wait;
         filter.reset();
-        filter = CurvesFilter::load(fileName);
+        filter = FilterFile::loadCurves(fileName);
     }
     updateControls();
     const QString name = QFileInfo(fileName).fileName();
-    ui->messageLabel->setText(filter ? QStringLiteral("Filter ") + name + QStringLiteral(" loaded.")
-                                     : QStringLiteral("WARNING: Failed to load ") + name
-                                      + QStringLiteral(" filter."));
-}
-
-void MainWidget::on_loadProductButton_clicked()
-{
-    loadImage(QStringLiteral("Select product image file"), productImage, ui->filterProductIcon);
-}
-
-void MainWidget::on_loadSourceButton_clicked()
-{
-    loadImage(QStringLiteral("Select source image file"), sourceImage, ui->filterSourceIcon);
+    setMessage(filter ? QStringLiteral("Filter ") + name + QStringLiteral(" loaded.")
+                      : QStringLiteral("WARNING: Failed to load ") + name
+                       + QStringLiteral(" filter."));
 }
 
 void MainWidget::updateControls()
 {
-    ui->messageLabel->setText(QString());
+    setMessage(QString());
 
     bool pairReady = false;
     if (sourceImage && productImage) {
         if (sourceImage->size() == productImage->size())
             pairReady = !sourceImage->isNull() && !productImage->isNull();
         else
-            ui->messageLabel->setText(
-                FilterMessages::sizeWarning(sourceImage->size(), productImage->size()));
+            setMessage(FilterMessages::sizeWarning(sourceImage->size(), productImage->size()));
     }
     ui->generateFilterButton->setEnabled(pairReady);
     ui->saveFilterButton->setEnabled(filter != nullptr);
@@ -184,25 +212,83 @@ void MainWidget::updateControls()
     ui->saveResultButton->setEnabled(resultImage != nullptr);
 }
 
-QString MainWidget::loadImage(const QString &caption, std::unique_ptr<QImage> &image,
-                              QLabel *preview)
+void MainWidget::setMessage(const QString &message)
 {
-    const QString fileName = openFileName(caption, lastPath, ImageFileFilter);
+    ui->messageLabel->setText(message);
+    // The line is cut off at its edge; the tooltip shows all of it. A tooltip that looks
+    // like markup would be read as markup, so such a message is escaped to show as it is.
+    ui->messageLabel->setToolTip(Qt::mightBeRichText(message)
+                                     ? QStringLiteral("<p style=\"white-space:pre\">")
+                                         + message.toHtmlEscaped() + QStringLiteral("</p>")
+                                     : message);
+}
+
+void MainWidget::addShortcuts()
+{
+    // A key does what a click on its button does, so it does nothing while the button is
+    // disabled. The buttons keep their texts and name their key in their tooltips.
+    const std::pair<QPushButton *, QKeySequence> keys[] = {
+        { ui->loadSourceButton, QKeySequence(Qt::CTRL | Qt::Key_1) },
+        { ui->loadProductButton, QKeySequence(Qt::CTRL | Qt::Key_2) },
+        { ui->generateFilterButton, QKeySequence(Qt::CTRL | Qt::Key_G) },
+        { ui->saveFilterButton, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S) },
+        { ui->loadFilterButton, QKeySequence(Qt::CTRL | Qt::Key_L) },
+        { ui->selectTargetButton, QKeySequence(Qt::CTRL | Qt::Key_O) },
+        { ui->applyFilterButton, QKeySequence(Qt::CTRL | Qt::Key_Return) },
+        { ui->saveResultButton, QKeySequence(Qt::CTRL | Qt::Key_S) },
+    };
+    for (const auto &[button, key] : keys) {
+        auto *shortcut = new QShortcut(key, this);
+        connect(shortcut, &QShortcut::activated, button, &QAbstractButton::click);
+        button->setToolTip(key.toString(QKeySequence::NativeText));
+    }
+}
+
+void MainWidget::addDropTargets()
+{
+    // An image dropped on a preview loads there as its button would load it; a filter file
+    // dropped on the filter column loads as "Load filter..." does.
+    const auto isFilterFile = [](const QString &path) {
+        const QFileInfo file(path);
+        return file.isFile()
+            && file.suffix().compare(QLatin1String("cml"), Qt::CaseInsensitive) == 0;
+    };
+    new DropTarget(ui->filterSourceIcon, ImageFileTypes::isOpenable,
+                   [this](const QString &path) { loadSource(path); });
+    new DropTarget(ui->filterProductIcon, ImageFileTypes::isOpenable,
+                   [this](const QString &path) { loadProduct(path); });
+    new DropTarget(ui->targetIcon, ImageFileTypes::isOpenable,
+                   [this](const QString &path) { loadTarget(path); });
+    // The column has no widget of its own: its box takes the drag wherever the column's
+    // widgets (which take no drops themselves) leave it to the box.
+    const QRect column = ui->label_5->geometry() | ui->groupBox_2->geometry()
+        | ui->checkBoxAlign->geometry() | ui->generateFilterButton->geometry()
+        | ui->saveFilterButton->geometry() | ui->loadFilterButton->geometry();
+    new DropTarget(
+        ui->groupBox, isFilterFile, [this](const QString &path) { loadFilter(path); }, column);
+}
+
+void MainWidget::loadImage(const QString &fileName, std::unique_ptr<QImage> &image, QLabel *preview,
+                           PhotoMetadata *metadata)
+{
     if (fileName.isEmpty())
-        return fileName;
+        return;
     rememberDirectory(fileName);
 
     {
         const WaitCursor wait;
         image.reset();
-        image = std::make_unique<QImage>(ImageFile::read(fileName).image());
+        // The metadata comes from the bytes the pixels were decoded from.
+        const ImageFile file = ImageFile::read(fileName);
+        image = std::make_unique<QImage>(file.image());
+        if (metadata)
+            *metadata = file.metadata();
         showPreview(preview, *image);
     }
     updateControls();
     if (image->isNull())
-        ui->messageLabel->setText(QStringLiteral("WARNING: Failed to load ")
-                                  + QFileInfo(fileName).fileName() + QStringLiteral(" image."));
-    return fileName;
+        setMessage(QStringLiteral("WARNING: Failed to load ") + QFileInfo(fileName).fileName()
+                   + QStringLiteral(" image."));
 }
 
 void MainWidget::saveAs(const QString &caption, const QString &fileFilter, const QString &kind,
@@ -210,7 +296,7 @@ void MainWidget::saveAs(const QString &caption, const QString &fileFilter, const
 {
     const QString fileName = saveFileName(caption, lastPath, fileFilter);
     if (fileName.isEmpty()) {
-        ui->messageLabel->setText(QStringLiteral("WARNING: Failed to save ") + what);
+        setMessage(QStringLiteral("WARNING: Failed to save ") + what);
         return;
     }
     rememberDirectory(fileName);
@@ -221,21 +307,16 @@ void MainWidget::saveAs(const QString &caption, const QString &fileFilter, const
         saved = write(fileName);
     }
     const QString name = QFileInfo(fileName).fileName();
-    ui->messageLabel->setText(saved ? kind + name + QStringLiteral(" saved.")
-                                    : QStringLiteral("WARNING: Failed to save ") + name + what);
+    setMessage(saved ? kind + name + QStringLiteral(" saved.")
+                     : QStringLiteral("WARNING: Failed to save ") + name + what);
 }
 
 bool MainWidget::saveResult(const QString &fileName) const
 {
-    // Encoded in memory first, so a name without an image type, a failed encoder or a full
-    // disk leaves whatever file had the name as it was.
-    const QByteArray format = ImageFile::formatForFileName(fileName);
-    if (format.isEmpty())
-        return false;
-    const QByteArray encoded = ImageFile::encode(*resultImage, format, 100);
-    return !encoded.isEmpty()
-        && DurableFile::write(fileName, resultMetadata.embedInto(encoded))
-        == DurableFile::Result::Written;
+    // The highest quality for the lossy formats, the type from the name's suffix.
+    return ResultPhoto::write(fileName, *resultImage, QByteArray(), 100, resultMetadata,
+                              DurableFile::Mode::Replace)
+        .outcome.ok();
 }
 
 void MainWidget::rememberDirectory(const QString &fileName)

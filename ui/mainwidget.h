@@ -24,6 +24,14 @@ public:
     explicit MainWidget(QWidget *parent = nullptr);
     ~MainWidget() override;
 
+    // What the load buttons do once their dialog has returned a name; an empty name is a
+    // cancelled dialog. Dropped files and the files the program is started with come in
+    // here too.
+    void loadSource(const QString &fileName);
+    void loadProduct(const QString &fileName);
+    void loadTarget(const QString &fileName);
+    void loadFilter(const QString &fileName);
+
 protected:
     void changeEvent(QEvent *event) override;
 
@@ -49,8 +57,13 @@ private slots:
 
 private:
     void updateControls();
-    // Returns the chosen file name, empty when the dialog was cancelled.
-    QString loadImage(const QString &caption, std::unique_ptr<QImage> &image, QLabel *preview);
+    // Every message goes through here, so the message line's tooltip always shows it whole.
+    void setMessage(const QString &message);
+    // Reads the image and, when asked for, its metadata.
+    void loadImage(const QString &fileName, std::unique_ptr<QImage> &image, QLabel *preview,
+                   PhotoMetadata *metadata = nullptr);
+    void addShortcuts();
+    void addDropTargets();
     // The two save commands: ask for a name, move lastPath, write, and report
     // kind + name + " saved." or "WARNING: Failed to save " + name + what.
     void saveAs(const QString &caption, const QString &fileFilter, const QString &kind,
@@ -66,8 +79,8 @@ private:
     std::unique_ptr<QImage> resultImage;
     QString lastPath;
     std::unique_ptr<CurvesFilter> filter;
-    // The target's file, and the metadata of the one the result was made from.
-    QString targetPath;
+    // The target's metadata, and that of the one the result was made from.
+    PhotoMetadata targetMetadata;
     PhotoMetadata resultMetadata;
 };
 

@@ -1,0 +1,112 @@
+#include "filterfile.h"
+
+#include "curvesfilter.h"
+#include "filtersettings.h"
+#include "mixingfilter.h"
+
+namespace {
+
+const char ChannelLetters[3] = { 'R', 'G', 'B' };
+
+QString typeKey() { return QStringLiteral("FilterType"); }
+
+QString levelKey(int channel, int level)
+{
+    return QLatin1Char(ChannelLetters[channel]) + QString::number(level);
+}
+
+QString curveKey(int output, int input, int level)
+{
+    return QLatin1Char(ChannelLetters[output]) + QLatin1String("from")
+        + QLatin1Char(ChannelLetters[input]) + QString::number(level);
+}
+
+FilterSettings settingsOf(const CurvesFilter &filter)
+{
+    const CurvesFilter::LevelTables tables = filter.levelTables();
+    FilterSettings settings;
+    settings.setInteger(typeKey(), FilterFile::CurvesType);
+    for (int level = 0; level < 256; ++level) {
+        for (int c = 0; c < 3; ++c)
+            settings.setInteger(levelKey(c, level), tables[std::size_t(c)][std::size_t(level)]);
+    }
+    return settings;
+}
+
+FilterSettings settingsOf(const MixingFilter &filter)
+{
+    FilterSettings settings;
+    settings.setInteger(typeKey(), FilterFile::MixingType);
+    for (int c = 0; c < 3; ++c) {
+        for (int k = 0; k < 3; ++k) {
+            for (int level = 0; level < 256; ++level)
+                settings.setReal(curveKey(c, k, level), filter.curve(c, k)[std::size_t(level)]);
+        }
+    }
+    return settings;
+}
+
+} // namespace
+
+namespace FilterFile {
+
+std::unique_ptr<CurvesFilter> curves(const FilterSettings &settings, int *unread)
+{
+    if (settings.integer(typeKey()) != CurvesType)
+        return nullptr;
+    CurvesFilter::LevelTable tables[3];
+    int missing = 0;
+    for (int level = 0; level < 256; ++level) {
+        for (int c = 0; c < 3; ++c) {
+            bool ok = false;
+            tables[c][std::size_t(level)] = settings.integer(levelKey(c, level), &ok);
+            missing += ok ? 0 : 1;
+        }
+    }
+    if (unread)
+        *unread = missing;
+    return CurvesFilter::fromTables(tables[0], tables[1], tables[2]);
+}
+
+std::unique_ptr<MixingFilter> mixing(const FilterSettings &settings, int *unread)
+{
+    if (settings.integer(typeKey()) != MixingType)
+        return nullptr;
+    MixingFilter::Curves curves;
+    int missing = 0;
+    for (int c = 0; c < 3; ++c) {
+        for (int k = 0; k < 3; ++k) {
+            for (int level = 0; level < 256; ++level) {
+                bool ok = false;
+                curves[std::size_t(c)][std::size_t(k)][std::size_t(level)]
+                    = settings.real(curveKey(c, k, level), &ok);
+                missing += ok ? 0 : 1;
+            }
+        }
+    }
+    if (unread)
+        *unread = missing;
+    return MixingFilter::fromCurves(curves);
+}
+
+std::unique_ptr<CurvesFilter> loadCurves(const QString &path)
+{
+    FilterSettings settings;
+    return settings.read(path) ? curves(settings) : nullptr;
+}
+
+std::unique_ptr<MixingFilter> loadMixing(const QString &path)
+{
+    FilterSettings settings;
+    return settings.read(path) ? mixing(settings) : nullptr;
+}
+
+QByteArray text(const CurvesFilter &filter) { return settingsOf(filter).text(); }
+
+QByteArray text(const MixingFilter &filter) { return settingsOf(filter).text(); }
+
+bool save(const CurvesFilter &filter, const QString &path) { return settingsOf(filter).save(path); }
+
+bool save(const MixingFilter &filter, const QString &path) { return settingsOf(filter).save(path); }
+
+} // namespace FilterFile

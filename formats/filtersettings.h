@@ -1,0 +1,57 @@
+#ifndef FILTERSETTINGS_H
+#define FILTERSETTINGS_H
+
+#include <QByteArray>
+#include <QMap>
+#include <QString>
+
+// The filter file's INI text: the top-level keys that QSettings' IniFormat writes under
+// [General], read without trusting the file and written through DurableFile.
+//
+// The file's bytes are read once and parsed here. What the program and QSettings write is
+// read as QSettings reads it: keys before any section or in a section named General (in any
+// case) are top-level, the last of duplicate keys wins, keys and values are trimmed, a value
+// may be one quoted string, ';' starts a comment, lines end in LF, CRLF or CR, and lines
+// without '=' hold nothing. Whatever QSettings would read differently, or unpack, is refused
+// with the line at fault: a quote left open at the end of a line or a trailing backslash
+// (both continue a value over the next lines), any other backslash escape, '@' (a serialized
+// value, which could nest without bound or hold an image), '%' escapes and quotes in keys and
+// section headers, control characters and text that is not UTF-8. A file holding a NUL byte
+// is not text at all.
+class FilterSettings
+{
+public:
+    static constexpr qint64 MaxFileSize = 1024 * 1024;
+
+    // Reads the file once; false, with errorString() set, when it cannot be a filter file.
+    bool read(const QString &path);
+    // The same on a file's contents.
+    bool parse(const QByteArray &contents);
+    // One line: "not a filter file", with ": line N: <problem>" where a line is at fault, or
+    // "cannot read file".
+    QString errorString() const { return m_error; }
+
+    // The value of an integer key; 0, with *ok false, when it is missing or does not convert
+    // to a 32-bit signed integer.
+    qint32 integer(const QString &key, bool *ok = nullptr) const;
+    // The value of a real key; 0.0, with *ok false, when it is missing or not a finite number.
+    double real(const QString &key, bool *ok = nullptr) const;
+
+    // Entries to write; keys are written in QSettings' order whatever order they are set in.
+    void setInteger(const QString &key, qint64 value);
+    void setReal(const QString &key, double value);
+    // The file's text, byte for byte what QSettings writes for these entries.
+    QByteArray text() const;
+    // Writes text() through DurableFile, replacing any existing file; false on failure.
+    bool save(const QString &path) const;
+
+private:
+    bool fail(qint64 line, const QString &problem);
+    bool parseLine(qint64 line, QByteArrayView text, bool *topLevel);
+
+    // The top-level entries read or set, by key.
+    QMap<QString, QString> m_entries;
+    QString m_error;
+};
+
+#endif // FILTERSETTINGS_H

@@ -1,0 +1,202 @@
+#include "lookfile.h"
+
+#include "areamapping.h"
+#include "cubefile.h"
+#include "curvesfilter.h"
+#include "filterfile.h"
+#include "filtersettings.h"
+#include "haldimage.h"
+#include "look.h"
+#include "mixingfilter.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <algorithm>
+#include <cerrno>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// Enough of the start of a file to tell what it holds.
+constexpr qint64 SniffLength = 64 * 1024;
+
+// Lookup-table formats of other programs, which are not read.
+bool isOtherLutSuffix(const QString &suffix)
+{
+    static const char *const suffixes[]
+        = { "1dl", "3dl",  "ccc", "cc",  "cdl", "clf",   "csp",   "ctf",    "cub", "icc", "icm",
+            "itx", "look", "lut", "m3d", "mga", "spi1d", "spi3d", "spimtx", "vf",  "vlt" };
+    for (const char *known : suffixes) {
+        if (suffix.compare(QLatin1String(known), Qt::CaseInsensitive) == 0)
+            return true;
+    }
+    return false;
+}
+
+// At most `limit` + 1 bytes of the file from where it stands; false when reading fails.
+bool readUpTo(QFile *file, qint64 limit, QByteArray *bytes)
+{
+    *bytes = file->read(std::min(limit + 1, file->size() - file->pos() + 1));
+    return file->error() == QFileDevice::NoError;
+}
+
+std::unique_ptr<Look> readCube(QFile *file, QString *error)
+{
+    CubeFile cube;
+    if (!cube.read(file)) {
+        *error = cube.errorString();
+        return nullptr;
+    }
+    if (cube.kind() == CubeFile::Kind::Table1D)
+        return std::make_unique<Look>(
+            CurvesFilter::fromTables(cube.levels(0), cube.levels(1), cube.levels(2)));
+    const std::optional<AreaMapping::InputCoordinates> input = cube.inputCoordinates();
+    const int size = cube.size();
+    return std::make_unique<Look>(
+        AreaMapping::fromTable(size, cube.takeLattice(), input ? &*input : nullptr));
+}
+
+std::unique_ptr<Look> readHald(QFile *file, QString *error)
+{
+    QByteArray bytes;
+    if (!readUpTo(file, HaldImage::maxFileSize(), &bytes)) {
+        *error = QStringLiteral("cannot read file");
+        return nullptr;
+    }
+    if (bytes.size() > HaldImage::maxFileSize()) {
+        *error = QStringLiteral("not a Hald CLUT image (over %1 MB, more than any takes)")
+                     .arg(HaldImage::maxFileSize() >> 20);
+        return nullptr;
+    }
+    HaldImage hald;
+    if (!hald.read(bytes)) {
+        *error = hald.errorString();
+        return nullptr;
+    }
+    const int size = hald.size();
+    return std::make_unique<Look>(AreaMapping::fromTable(size, hald.takeLattice()));
+}
+
+std::unique_ptr<Look> readFilterFile(QFile *file, QString *error, QString *warning)
+{
+    QByteArray bytes;
+    if (!readUpTo(file, FilterSettings::MaxFileSize, &bytes)) {
+        *error = QStringLiteral("cannot read file");
+        return nullptr;
+    }
+    FilterSettings settings;
+    if (!settings.parse(bytes)) {
+        *error = settings.errorString();
+        return nullptr;
+    }
+    // Keys that are missing or not numbers read as 0: curves have 3 x 256 of them, mixing
+    // curves 9 x 256.
+    int unread = 0;
+    const auto reportUnread = [warning, &unread](int keys) {
+        if (warning && unread > 0)
+            *warning = QStringLiteral("%1 of %2 level keys are missing or not numbers; they read "
+                                      "as 0")
+                           .arg(unread)
+                           .arg(keys);
+    };
+    if (std::unique_ptr<CurvesFilter> curves = FilterFile::curves(settings, &unread)) {
+        reportUnread(3 * 256);
+        return std::make_unique<Look>(std::move(curves));
+    }
+    if (std::unique_ptr<MixingFilter> mixing = FilterFile::mixing(settings, &unread)) {
+        reportUnread(9 * 256);
+        return std::make_unique<Look>(std::move(mixing));
+    }
+    *error = QStringLiteral("not a filter file");
+    return nullptr;
+}
+
+} // namespace
+
+namespace LookFile {
+
+std::unique_ptr<Look> read(const QString &path, QString *error, QString *warning)
+{
+    if (warning)
+        warning->clear();
+    // Without O_NONBLOCK, a FIFO put in the file's place would block the open.
+    const int fd
+        = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) {
+        *error = errno == ENOENT || path.isEmpty() ? QStringLiteral("no such file")
+                                                   : QStringLiteral("cannot read file");
+        return nullptr;
+    }
+    QFile file;
+    struct stat status;
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)
+        || !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        *error = QStringLiteral("not a filter file");
+        return nullptr;
+    }
+
+    const QString suffix = QFileInfo(path).suffix();
+    if (isOtherLutSuffix(suffix)) {
+        *error = QStringLiteral("unsupported look format (.%1): convert it to .cube")
+                     .arg(suffix.toLower());
+        return nullptr;
+    }
+    // A filter file's and a .cube's names say what they are; other files are known by what
+    // they hold.
+    if (suffix.compare(QLatin1String("cml"), Qt::CaseInsensitive) == 0)
+        return readFilterFile(&file, error, warning);
+    if (suffix.compare(QLatin1String("cube"), Qt::CaseInsensitive) == 0)
+        return readCube(&file, error);
+    const QByteArray start = file.peek(SniffLength);
+    if (HaldImage::looksLikeImage(start))
+        return readHald(&file, error);
+    if (CubeFile::looksLikeCube(start))
+        return readCube(&file, error);
+    return readFilterFile(&file, error, warning);
+}
+
+QByteArray text(const Look &look, const QString &title)
+{
+    switch (look.kind()) {
+    case Look::Kind::Curves:
+        return FilterFile::text(*look.curves());
+    case Look::Kind::Mixing:
+        return FilterFile::text(*look.mixing());
+    case Look::Kind::Mapping:
+        break;
+    }
+    return lutWriter(look).cube3D(title, QStringLiteral("(full area mapping)"),
+                                  look.mapping()->size());
+}
+
+QString suffix(const Look &look)
+{
+    return look.kind() == Look::Kind::Mapping ? QStringLiteral("cube") : QStringLiteral("cml");
+}
+
+LutWriter lutWriter(const Look &look)
+{
+    switch (look.kind()) {
+    case Look::Kind::Curves:
+        return LutWriter(LutWriter::curvesMap(*look.curves()), look.curves()->levelTables());
+    case Look::Kind::Mixing: {
+        const MixingFilter *mixing = look.mixing();
+        return LutWriter([mixing](double red, double green, double blue) {
+            return mixing->map(red, green, blue);
+        });
+    }
+    case Look::Kind::Mapping:
+        break;
+    }
+    const AreaMapping *mapping = look.mapping();
+    return LutWriter([mapping](double red, double green,
+                               double blue) { return mapping->mapUnclamped(red, green, blue); },
+                     LutWriter::Values::AsTheyAre);
+}
+
+} // namespace LookFile

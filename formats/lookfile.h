@@ -1,0 +1,35 @@
+#ifndef LOOKFILE_H
+#define LOOKFILE_H
+
+#include "lutwriter.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <memory>
+
+class Look;
+
+// The files a look lives in, told apart by what they hold rather than by their names: a
+// filter file (separate curves or channel mixing curves), a .cube (1D, 3D, or a 1D shaper
+// table and a 3D one) or a Hald CLUT image (PNG or TIFF). A file is opened once and its bytes
+// are read once, whatever it turns out to be.
+namespace LookFile {
+
+// The look in the file; null, with one line in *error, when it holds none. *warning, when
+// given, gets one line when levels of a filter file read as 0 because their keys are missing
+// or not numbers, and is empty otherwise.
+std::unique_ptr<Look> read(const QString &path, QString *error, QString *warning = nullptr);
+
+// The file a look is kept in: a filter file for curves and mixing curves, a 3D .cube of its
+// own lattice for a mapping; and that file's suffix, "cml" or "cube".
+QByteArray text(const Look &look, const QString &title);
+QString suffix(const Look &look);
+
+// The look as a lookup-table writer (1D .cube only for curves). A mapping's values outside
+// 0..255 are kept, as a .cube holds them.
+LutWriter lutWriter(const Look &look);
+
+} // namespace LookFile
+
+#endif // LOOKFILE_H

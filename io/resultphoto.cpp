@@ -1,0 +1,55 @@
+#include "resultphoto.h"
+
+#include "imagefile.h"
+#include "photometadata.h"
+
+namespace ResultPhoto {
+
+namespace {
+
+Written failed(const QString &why)
+{
+    Written written;
+    written.outcome = Outcome<void>::failure(QStringLiteral("cannot write: ") + why);
+    return written;
+}
+
+} // namespace
+
+Written write(const QString &path, const QImage &image, const QByteArray &format, int quality,
+              const PhotoMetadata &metadata, DurableFile::Mode mode)
+{
+    const QByteArray type = format.isEmpty() ? ImageFile::formatForFileName(path) : format;
+    if (type.isEmpty())
+        return failed(QStringLiteral("no image type for the file name"));
+    QString error;
+    QString profileWarning;
+    const QByteArray encoded
+        = ImageFile::encode(image, type, type == "png" ? -1 : quality, &error, &profileWarning);
+    if (encoded.isEmpty())
+        return failed(error);
+
+    Written written;
+    written.encoded = true;
+    // Damaged metadata costs at most itself, with one warning line for each part dropped.
+    QString embedWarning;
+    const QByteArray photo = metadata.embedInto(encoded, &embedWarning);
+    for (const QString &warning : { profileWarning, embedWarning }) {
+        if (!warning.isEmpty())
+            written.warnings.append(warning);
+    }
+    switch (DurableFile::write(path, photo, mode, &error)) {
+    case DurableFile::Result::Written:
+        break;
+    case DurableFile::Result::AlreadyExists:
+        written.nameTaken = true;
+        written.outcome = Outcome<void>::failure(QStringLiteral("already exists"));
+        break;
+    case DurableFile::Result::Failed:
+        written.outcome = Outcome<void>::failure(QStringLiteral("cannot write: ") + error);
+        break;
+    }
+    return written;
+}
+
+} // namespace ResultPhoto

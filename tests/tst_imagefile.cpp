@@ -1,0 +1,301 @@
+#include "filesizelimit.h"
+#include "imagefile.h"
+#include "memorybudget.h"
+#include "phototesting.h"
+#include "resultphoto.h"
+
+#include <QColorSpace>
+#include <QColorTransform>
+#include <QDir>
+#include <QFileInfo>
+#include <QImageReader>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+QImage decoded(const QByteArray &bytes)
+{
+    QBuffer buffer;
+    buffer.setData(bytes);
+    buffer.open(QIODevice::ReadOnly);
+    return QImageReader(&buffer).read();
+}
+
+// The PNG with one byte changed, its position counted from where `marker` starts.
+QByteArray flipped(const QByteArray &png, const char *marker, int offset)
+{
+    QByteArray bytes = png;
+    const qsizetype at = bytes.indexOf(marker) + offset;
+    bytes[at] = char(bytes[at] ^ 0x40);
+    return bytes;
+}
+
+// One row of one byte a pixel, and whatever follows it.
+QByteArray pngWithHeader(quint32 width, quint32 height, int depth, int colourType,
+                         const QByteArray &trailing = QByteArray())
+{
+    const QByteArray data = QByteArray::fromHex("789c6360000000020001") + trailing;
+    const QByteArray header = bigEndian32(width) + bigEndian32(height) + QByteArray(1, char(depth))
+        + QByteArray(1, char(colourType)) + QByteArray(3, '\0');
+    return QByteArray("\x89PNG\r\n\x1a\n") + pngChunk("IHDR", header) + pngChunk("IDAT", data)
+        + pngChunk("IEND", {});
+}
+
+} // namespace
+
+class TestImageFile : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void pngLayout_data();
+    void pngLayout();
+    void greyOnColour_data();
+    void greyOnColour();
+    void affordableJobs_data();
+    void affordableJobs();
+    void resultPhoto_data();
+    void resultPhoto();
+    void fuzzCorpus_data();
+    void fuzzCorpus();
+};
+
+void TestImageFile::pngLayout_data()
+{
+    QTest::addColumn<QByteArray>("png");
+    QTest::addColumn<bool>("readable");
+
+    QImage image(48, 32, QImage::Format_RGB32);
+    image.fill(qRgb(30, 120, 200));
+    const QByteArray png
+        = withPngChunk(encodedImage(image, "png"), "tEXt", QByteArray("Comment\0a photo", 15));
+    const qsizetype end = png.indexOf("IEND") - 4;
+    QTest::newRow("sound") << png << true;
+    QTest::newRow("ancillary checksum wrong") << flipped(png, "tEXt", 6) << true;
+    QTest::newRow("cut in the image data") << png.left(png.indexOf("IDAT") + 10) << false;
+    QTest::newRow("cut before the end chunk") << png.left(end) << false;
+    QTest::newRow("image data checksum wrong") << flipped(png, "IDAT", 6) << false;
+    QTest::newRow("header checksum wrong") << flipped(png, "IHDR", 6) << false;
+    QTest::newRow("unknown critical chunk") << withPngChunk(png, "ABCD", "x") << false;
+    QTest::newRow("invalid chunk name") << withPngChunk(png, "ab1d", "x") << false;
+    QTest::newRow("chunk length out of range")
+        << png.left(33) + QByteArray("\xff\xff\xff\xf0tEXt") + png.mid(33) << false;
+    QTest::newRow("text chunk over 8 MB")
+        << withPngChunk(png, "tEXt", QByteArray("Comment\0", 8) + QByteArray(8000001, 'x')) << true;
+    QTest::newRow("image data over 8 MB")
+        << pngWithHeader(1, 1, 8, 0, QByteArray(8000001, '\0')) << true;
+    QTest::newRow("small sound file") << pngWithHeader(1, 1, 8, 0) << true;
+    QTest::newRow("wider than a million pixels") << pngWithHeader(1000001, 1, 8, 0) << false;
+    QTest::newRow("depth 3") << pngWithHeader(1, 1, 3, 0) << false;
+    QTest::newRow("palette missing") << pngWithHeader(1, 1, 8, 3) << false;
+    QTest::newRow("header twice") << png.left(33) + png.mid(8, 25) + png.mid(33) << false;
+    QTest::newRow("no image data") << png.left(33) + pngChunk("IEND", {}) << false;
+}
+
+void TestImageFile::pngLayout()
+{
+    QFETCH(QByteArray, png);
+    QFETCH(bool, readable);
+
+    // libpng prints its own line when it gives up; ImageFile refuses exactly those files
+    // before libpng sees them.
+    QCOMPARE(!decoded(png).isNull(), readable);
+    const ImageFile file = ImageFile::fromBytes(png);
+    QCOMPARE(!file.isNull(), readable);
+    QVERIFY2(readable || file.error().startsWith(QLatin1String("the file is damaged (")),
+             qPrintable(file.error()));
+}
+
+void TestImageFile::greyOnColour_data()
+{
+    QTest::addColumn<QByteArray>("format");
+    QTest::addColumn<QByteArray>("profile");
+    QTest::addColumn<bool>("kept");
+
+    const std::array<double, 3> d50 { 0.9642, 1.0, 0.8249 };
+    const std::array<double, 3> d65 { 0.9505, 1.0, 1.089 };
+    QList<quint16> table;
+    for (int i = 0; i < 64; ++i)
+        table.append(quint16(std::lround(std::pow(i / 63.0, 1.8) * 65535)));
+    for (const QByteArray format : { "jpeg", "png", "tiff", "webp" }) {
+        QTest::addRow("%s, gamma 2.2, D50", format.constData())
+            << format << ::greyProfile(d50, gammaCurve(2.2)) << true;
+        QTest::addRow("%s, gamma 1.8, D65", format.constData())
+            << format << ::greyProfile(d65, gammaCurve(1.8)) << true;
+        QTest::addRow("%s, table", format.constData())
+            << format << ::greyProfile(d50, curve(table)) << true;
+    }
+    QTest::newRow("jpeg, parametric curve")
+        << QByteArray("jpeg") << ::greyProfile(d50, parametricCurve(2.4, 1.2, -0.1)) << false;
+}
+
+void TestImageFile::greyOnColour()
+{
+    QFETCH(QByteArray, format);
+    QFETCH(QByteArray, profile);
+    QFETCH(bool, kept);
+
+    // What a filter makes of a grey photo: colour pixels with the photo's grey profile.
+    const QColorSpace grey = QColorSpace::fromIccProfile(profile);
+    QVERIFY2(grey.isValid(), "Qt does not read the grey profile");
+    QImage image(16, 16, QImage::Format_RGB32);
+    for (int i = 0; i < 256; ++i)
+        image.setPixel(i % 16, i / 16, qRgb(i, i, i));
+    image.setColorSpace(grey);
+
+    QString warning;
+    const QImage written = decoded(ImageFile::encode(image, format, 100, nullptr, &warning));
+    QVERIFY2(!written.isNull(), "nothing written");
+    const QByteArray writtenProfile = written.colorSpace().iccProfile();
+    if (!kept) {
+        QVERIFY2(writtenProfile.isEmpty(), "a profile was written");
+        QVERIFY2(warning.contains(QLatin1String("grey colour profile")), qPrintable(warning));
+        return;
+    }
+    QVERIFY2(warning.isEmpty(), qPrintable(warning));
+    QCOMPARE(writtenProfile.mid(16, 4), QByteArray("RGB "));
+    // Greys look the same through the new profile as through the grey one.
+    const QColorTransform before = grey.transformationToColorSpace(QColorSpace::SRgb);
+    const QColorTransform after
+        = written.colorSpace().transformationToColorSpace(QColorSpace::SRgb);
+    for (int level = 0; level < 256; level += 15) {
+        const QRgb expected = before.map(qRgb(level, level, level));
+        const QRgb actual = after.map(qRgb(level, level, level));
+        QVERIFY2(std::abs(qRed(actual) - qRed(expected)) <= 1
+                     && std::abs(qGreen(actual) - qGreen(expected)) <= 1
+                     && std::abs(qBlue(actual) - qBlue(expected)) <= 1,
+                 qPrintable(QStringLiteral("level %1: %2 instead of %3")
+                                .arg(level)
+                                .arg(actual, 8, 16)
+                                .arg(expected, 8, 16)));
+    }
+}
+
+void TestImageFile::affordableJobs_data()
+{
+    QTest::addColumn<int>("wanted");
+    QTest::addColumn<qint64>("available");
+    QTest::addColumn<int>("jobs");
+
+    // A 100-megapixel budget takes 1.2 GB a job.
+    QTest::newRow("memory unknown") << 8 << qint64(-1) << 8;
+    QTest::newRow("room for all") << 4 << qint64(16) * 1000 * 1000 * 1000 << 4;
+    QTest::newRow("room for some") << 8 << qint64(5) * 1000 * 1000 * 1000 << 4;
+    QTest::newRow("room for none still tries one") << 8 << qint64(1000) << 1;
+}
+
+void TestImageFile::affordableJobs()
+{
+    QFETCH(int, wanted);
+    QFETCH(qint64, available);
+    QFETCH(int, jobs);
+    QCOMPARE(MemoryBudget::affordableJobs(wanted, 100'000'000, available), jobs);
+}
+
+void TestImageFile::resultPhoto_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QByteArray>("format");
+    QTest::addColumn<bool>("createNew");
+    QTest::addColumn<bool>("oldFile");
+    QTest::addColumn<qint64>("sizeLimit"); // 0: none
+    QTest::addColumn<QString>("problem"); // how the line starts; empty: written
+
+    QTest::newRow("jpeg over an old file")
+        << "result.jpg" << QByteArray() << false << true << qint64(0) << QString();
+    QTest::newRow("png, new file")
+        << "result.png" << QByteArray() << true << false << qint64(0) << QString();
+    QTest::newRow("tiff by format, odd suffix")
+        << "result.out" << QByteArray("tiff") << false << false << qint64(0) << QString();
+    QTest::newRow("name taken") << "result.jpg" << QByteArray() << true << true << qint64(0)
+                                << "already exists";
+    QTest::newRow("disk full") << "result.png" << QByteArray() << false << true << qint64(300)
+                               << "cannot write: ";
+    QTest::newRow("no image type")
+        << "result.txt" << QByteArray() << false << true << qint64(0) << "cannot write: ";
+}
+
+void TestImageFile::resultPhoto()
+{
+    QFETCH(QString, name);
+    QFETCH(QByteArray, format);
+    QFETCH(bool, createNew);
+    QFETCH(bool, oldFile);
+    QFETCH(qint64, sizeLimit);
+    QFETCH(QString, problem);
+
+    QTemporaryDir dir;
+    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
+    const QString path = dir.filePath(name);
+    const QByteArray old("the file that was there");
+    if (oldFile) {
+        QFile file(path);
+        QVERIFY2(file.open(QIODevice::WriteOnly) && file.write(old) == old.size(),
+                 qPrintable(file.errorString()));
+    }
+    QImage image(64, 48, QImage::Format_RGB32);
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x)
+            image.setPixel(x, y, qRgb(x * 4, y * 5, (x * y) % 256));
+    }
+    image.setColorSpace(QColorSpace::DisplayP3);
+    const PhotoMetadata metadata = PhotoMetadata::fromBytes(storedPhoto(image, "jpeg", 1));
+
+    ResultPhoto::Written written;
+    {
+        const ScopedFileSizeLimit fullDisk(sizeLimit > 0 ? rlim_t(sizeLimit) : RLIM_INFINITY);
+        written = ResultPhoto::write(path, image, format, 90, metadata,
+                                     createNew ? DurableFile::Mode::CreateNew
+                                               : DurableFile::Mode::Replace);
+    }
+    QCOMPARE(written.nameTaken, problem == QLatin1String("already exists"));
+    if (!problem.isEmpty()) {
+        QVERIFY2(!written.outcome.ok() && written.outcome.error().startsWith(problem),
+                 qPrintable(written.outcome.error()));
+        QFile file(path);
+        QVERIFY2(oldFile ? file.open(QIODevice::ReadOnly) && file.readAll() == old : !file.exists(),
+                 "the old file changed");
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), oldFile ? 1 : 0);
+        return;
+    }
+    QVERIFY2(written.outcome.ok(), qPrintable(written.outcome.error()));
+    QVERIFY2(written.encoded && written.warnings.isEmpty(),
+             qPrintable(written.warnings.join(u'\n')));
+    const ImageFile result = ImageFile::read(path);
+    QCOMPARE(result.image().size(), image.size());
+    QCOMPARE(result.image().colorSpace(), QColorSpace(QColorSpace::DisplayP3));
+    QCOMPARE(result.metadata().value(QStringLiteral("Exif.Image.Make")),
+             QStringLiteral("Chromaloom Test"));
+}
+
+void TestImageFile::fuzzCorpus_data()
+{
+    QTest::addColumn<QString>("path");
+    const QDir corpus(QStringLiteral(IMAGE_CORPUS));
+    const QStringList names = corpus.entryList(QDir::Files);
+    QVERIFY2(!names.isEmpty(), IMAGE_CORPUS);
+    for (const QString &name : names)
+        QTest::newRow(qPrintable(name)) << corpus.filePath(name);
+}
+
+void TestImageFile::fuzzCorpus()
+{
+    QFETCH(QString, path);
+    // The fuzzer's checked-in inputs, read and carried into a result as apply does; the
+    // sound ones ("valid-...") without a word.
+    const ImageFile file = ImageFile::read(path, 1000000);
+    if (QFileInfo(path).fileName().startsWith(QLatin1String("valid-"))) {
+        QVERIFY2(!file.isNull(), qPrintable(file.error()));
+        QVERIFY2(file.damage().isEmpty() && file.warnings().isEmpty(),
+                 qPrintable(file.damage() + file.warnings().join(u'\n')));
+    }
+    if (file.isNull())
+        return;
+    const QImage result = file.image().copy(0, 0, 5, 3);
+    const QByteArray carried = file.metadata().embedInto(ImageFile::encode(result, "jpeg", 90));
+    QCOMPARE(ImageFile::fromBytes(carried).image().size(), QSize(5, 3));
+}
+
+QTEST_GUILESS_MAIN(TestImageFile)
+#include "tst_imagefile.moc"
