@@ -1,7 +1,6 @@
 #include "commandline.h"
 
 #include "console.h"
-#include "outputfile.h"
 
 namespace {
 
@@ -168,16 +167,6 @@ bool CommandLine::requireOutput(QString *output) const
         return true;
     usageError(QStringLiteral("%1 needs -o with the output file").arg(m_command));
     return false;
-}
-
-bool CommandLine::mayWrite(const OutputFile &output, const QStringList &inputs)
-{
-    return output.confirmWritable(inputs);
-}
-
-int CommandLine::finishWrite(const OutputFile &output, const Outcome<void> &written)
-{
-    return output.exitStatus(written);
 }
 
 QString CommandLine::quoted(const QString &text)

@@ -6,12 +6,8 @@
 #include <QCommandLineParser>
 #include <QStringList>
 
-class OutputFile;
-template<typename T>
-class Outcome;
-
 // The command line of one run of the tool: the parser, the options every command shares,
-// and the one-line reports of wrong usage and failed outputs.
+// and the one-line reports of wrong usage.
 class CommandLine
 {
 public:
@@ -56,11 +52,6 @@ public:
     int usageError(const QString &problem) const;
     // The value of -o, or a usage error when it is missing.
     bool requireOutput(QString *output) const;
-
-    // OutputFile::confirmWritable() and OutputFile::exitStatus(), for the commands that
-    // still call them here.
-    static bool mayWrite(const OutputFile &output, const QStringList &inputs);
-    static int finishWrite(const OutputFile &output, const Outcome<void> &written);
 
     static QString quoted(const QString &text);
 

@@ -115,12 +115,12 @@ int ExportCommand::run()
 
     const QString &filterPath = m_line.positional()[0];
     const OutputFile output(outputPath, m_line.overwrite());
-    if (!CommandLine::mayWrite(output, { filterPath }))
+    if (!output.confirmWritable({ filterPath }))
         return CommandLine::Failure;
     std::unique_ptr<Look> look = loadLook(filterPath);
     if (!look)
         return CommandLine::Failure;
-    if (!hald && size == 0 && look->kind() != Look::Kind::Curves) {
+    if (!hald && size == 0 && !LookFile::fitsCube1D(*look)) {
         Console::reportFailure(filterPath,
                                QStringLiteral("a 1D .cube holds separate curves only; export this "
                                               "filter as a 3D .cube (--3d) or a Hald CLUT (.png)"));
@@ -141,11 +141,11 @@ int ExportCommand::run()
                                    QStringLiteral("warning: values outside 0..255 are clamped "
                                                   "to it; a Hald CLUT cannot hold them (a .cube "
                                                   "can)"));
-        return CommandLine::finishWrite(output, output.writeImage(image, haldFormat, -1));
+        return output.exitStatus(output.writeImage(image, haldFormat, -1));
     }
     const QFileInfo filterInfo(filterPath);
     const QByteArray cube = size == 0
         ? writer.cube1D(filterInfo.completeBaseName(), filterInfo.fileName())
         : writer.cube3D(filterInfo.completeBaseName(), filterInfo.fileName(), size);
-    return CommandLine::finishWrite(output, output.write(cube));
+    return output.exitStatus(output.write(cube));
 }

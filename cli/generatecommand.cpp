@@ -113,14 +113,6 @@ int GenerateCommand::run()
         output.write(LookFile::text(*look, QFileInfo(outputPath).completeBaseName())));
     if (status != CommandLine::Success)
         return status;
-    if (look->curves()) {
-        Console::printLine(FilterMessages::generationMessage(*look->curves()));
-    } else {
-        // The window's words, for the statistics that every method has.
-        Console::printLine(QStringLiteral("Filter generation successful. [Max deviation: ")
-                           + QString::number(look->maxDeviation(), 'g', 6)
-                           + QStringLiteral(". Mid deviation: ")
-                           + QString::number(look->midDeviation(), 'g', 6) + QStringLiteral(".]"));
-    }
+    Console::printLine(look->generationMessage());
     return status;
 }

@@ -3,9 +3,8 @@
 #include "commandline.h"
 #include "console.h"
 #include "filterloader.h"
-#include "filterreport.h"
 #include "look.h"
-#include "lookreport.h"
+#include "lookoutput.h"
 
 InfoCommand::InfoCommand(CommandLine &line)
     : m_line(line)
@@ -22,10 +21,7 @@ int InfoCommand::run()
     const std::unique_ptr<Look> look = loadLook(m_line.positional()[0]);
     if (!look)
         return CommandLine::Failure;
-    const QStringList lines = look->curves() ? FilterReport(*look->curves()).lines()
-        : look->mixing()                     ? LookReport::lines(*look->mixing())
-                                             : LookReport::lines(*look->mapping());
-    for (const QString &line : lines)
+    for (const QString &line : LookOutput::report(*look))
         Console::printLine(line);
     return CommandLine::Success;
 }

@@ -1,11 +1,10 @@
 #include "plotcommand.h"
 
 #include "commandline.h"
-#include "curveplotter.h"
 #include "filterloader.h"
 #include "imagefile.h"
 #include "look.h"
-#include "lookplotter.h"
+#include "lookoutput.h"
 #include "outputfile.h"
 
 PlotCommand::PlotCommand(CommandLine &line)
@@ -32,13 +31,10 @@ int PlotCommand::run()
 
     const QString &filterPath = m_line.positional()[0];
     const OutputFile output(outputPath, m_line.overwrite());
-    if (!CommandLine::mayWrite(output, { filterPath }))
+    if (!output.confirmWritable({ filterPath }))
         return CommandLine::Failure;
     const std::unique_ptr<Look> look = loadLook(filterPath);
     if (!look)
         return CommandLine::Failure;
-    const QImage plot = look->curves() ? CurvePlotter(*look->curves()).plot()
-        : look->mixing()               ? LookPlotter::plot(*look->mixing())
-                                       : LookPlotter::plot(*look->mapping());
-    return CommandLine::finishWrite(output, output.writeImage(plot, format, -1));
+    return output.exitStatus(output.writeImage(LookOutput::plot(*look), format, -1));
 }

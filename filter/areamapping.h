@@ -1,6 +1,8 @@
 #ifndef AREAMAPPING_H
 #define AREAMAPPING_H
 
+#include "lattice.h"
+
 #include <QImage>
 #include <QtGlobal>
 
@@ -35,13 +37,13 @@
 class AreaMapping
 {
 public:
+    // Points per channel of a learnt lattice. Coarser ones lose the detail of a look; finer
+    // ones leave most points without pixels and cost memory for every learning thread.
     static constexpr int DefaultSize = 33;
     static constexpr int MinSize = 17;
     static constexpr int MaxSize = 65;
-    static constexpr int MinLatticeSize = 2;
-    static constexpr int MaxLatticeSize = 256;
 
-    using Entry = std::array<float, 3>; // output levels 0..255: red, green, blue
+    using Entry = Lattice::Entry; // output levels 0..255: red, green, blue
     // Where the whole levels 0..255 of one input channel fall in the lattice, 0..size-1. A
     // real level between two whole ones falls on the straight line between theirs.
     using Coordinates = std::array<double, 256>;
@@ -56,7 +58,7 @@ public:
     static std::unique_ptr<AreaMapping> generate(const QImage &source, const QImage &product,
                                                  int size = DefaultSize);
     // A mapping holding the given lattice: size^3 entries, red index fastest, then green, then
-    // blue. Null when size lies outside MinLatticeSize..MaxLatticeSize or the count is wrong.
+    // blue. Null when size lies outside Lattice::MinSize..MaxSize or the count is wrong.
     // Entries are clamped to 0..255; non-finite ones read as 0.
     static std::unique_ptr<AreaMapping> fromLattice(int size, std::vector<Entry> entries);
     // A mapping holding a lookup table's lattice as it is, entries outside 0..255 included
@@ -89,16 +91,19 @@ public:
     // Largest and mean absolute difference of apply(source) from the product over all pixels
     // and channels; set by generate(), 0 otherwise.
     double maxDeviation() const { return m_maxDeviation; }
-    double midDeviation() const { return m_midDeviation; }
+    double meanDeviation() const { return m_meanDeviation; }
 
 private:
+    // A learnt or given entry: clamped to 0..255, non-finite values read as 0.
+    static float storedLevel(double value);
+
     int m_size = 0;
     // Shared with the same mapping at other strengths.
     std::shared_ptr<const std::vector<Entry>> m_lattice = std::make_shared<std::vector<Entry>>();
     std::shared_ptr<const InputCoordinates> m_input;
     double m_strength = 1.0;
     double m_maxDeviation = 0.0;
-    double m_midDeviation = 0.0;
+    double m_meanDeviation = 0.0;
 };
 
 #endif // AREAMAPPING_H

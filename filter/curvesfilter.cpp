@@ -1,6 +1,7 @@
 #include "curvesfilter.h"
 
-#include "imagebands.h"
+#include "rgb.h"
+#include "rowstrips.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -9,17 +10,16 @@
 
 namespace {
 
-using ImageBands::bandCount;
-using ImageBands::forEachBand;
-using ImageBands::MaxBands;
-using ImageBands::pixelWords;
-using ImageBands::readRows;
+using Rgb::Channels;
+using Rgb::ChannelShifts;
+using Rgb::Levels;
+using RowStrips::forEachStrip;
+using RowStrips::MaxStrips;
+using RowStrips::pixelWords;
+using RowStrips::readRows;
+using RowStrips::stripCount;
 
-constexpr int Channels = 3;
-constexpr int Levels = 256;
-constexpr int ChannelShifts[Channels] = { 16, 8, 0 };
-
-// Joint histograms of one band: how often source level s met product level p in channel
+// Joint histograms of one strip: how often source level s met product level p in channel
 // c, at index (c << 16) | (s << 8) | p.
 using JointHistogram = std::vector<quint32>;
 
@@ -42,69 +42,69 @@ std::unique_ptr<CurvesFilter> CurvesFilter::generate(const QImage &source, const
     if (pixels > 0) {
         const QImage sourceWords = pixelWords(source);
         const QImage productWords = pixelWords(product);
-        const int bands = bandCount(height, pixels);
+        const int strips = stripCount(height, pixels);
         const auto sourceRows = readRows(sourceWords);
         const auto productRows = readRows(productWords);
 
-        // Counting pass: how many samples each band hands to each level, so that every
-        // sample list is allocated once at its exact size and each band knows where its
+        // Counting pass: how many samples each strip hands to each level, so that every
+        // sample list is allocated once at its exact size and each strip knows where its
         // samples go. The samples of a level stay in row-major order.
         std::vector<JointHistogram> histograms(
-            std::size_t(bands), JointHistogram(std::size_t(Channels) * Levels * Levels, 0));
-        forEachBand(height, bands, [&](int band, qsizetype first, qsizetype last) {
-            quint32 *histogram = histograms[std::size_t(band)].data();
+            std::size_t(strips), JointHistogram(std::size_t(Channels) * Levels * Levels, 0));
+        forEachStrip(height, strips, [&](int strip, qsizetype first, qsizetype last) {
+            quint32 *histogram = histograms[std::size_t(strip)].data();
             for (qsizetype y = first; y < last; ++y) {
                 const QRgb *s = sourceRows.row(y);
                 const QRgb *p = productRows.row(y);
                 for (int x = 0; x < width; ++x) {
                     for (int c = 0; c < Channels; ++c) {
-                        const uint sl = (s[x] >> ChannelShifts[c]) & 0xff;
-                        const uint pl = (p[x] >> ChannelShifts[c]) & 0xff;
+                        const uint sl = Rgb::levelOf(s[x], c);
+                        const uint pl = Rgb::levelOf(p[x], c);
                         ++histogram[(c << 16) | (sl << 8) | pl];
                     }
                 }
             }
         });
 
-        std::vector<double *> cursors(std::size_t(bands) * Channels * Levels);
+        std::vector<double *> cursors(std::size_t(strips) * Channels * Levels);
         for (int c = 0; c < Channels; ++c) {
             for (int level = 0; level < Levels; ++level) {
-                std::size_t bandCounts[MaxBands];
+                std::size_t stripCounts[MaxStrips];
                 std::size_t total = 0;
-                for (int band = 0; band < bands; ++band) {
+                for (int strip = 0; strip < strips; ++strip) {
                     const quint32 *row
-                        = histograms[std::size_t(band)].data() + ((c << 16) | (level << 8));
+                        = histograms[std::size_t(strip)].data() + ((c << 16) | (level << 8));
                     std::size_t count = 0;
                     for (int p = 0; p < Levels; ++p) {
                         count += row[p];
                         joint[std::size_t((c << 16) | (level << 8) | p)] += row[p];
                     }
-                    bandCounts[band] = count;
+                    stripCounts[strip] = count;
                     total += count;
                 }
                 if (total == 0)
                     continue;
                 double *start = curves[c]->appendSamples(level, total);
-                for (int band = 0; band < bands; ++band) {
-                    cursors[(std::size_t(band) * Channels + std::size_t(c)) * Levels
+                for (int strip = 0; strip < strips; ++strip) {
+                    cursors[(std::size_t(strip) * Channels + std::size_t(c)) * Levels
                             + std::size_t(level)]
                         = start;
-                    start += bandCounts[band];
+                    start += stripCounts[strip];
                 }
             }
         }
         histograms.clear();
 
-        // Sample pass: every band writes its samples into its own stretch of each list.
-        forEachBand(height, bands, [&](int band, qsizetype first, qsizetype last) {
-            double **cursor = cursors.data() + std::size_t(band) * Channels * Levels;
+        // Sample pass: every strip writes its samples into its own stretch of each list.
+        forEachStrip(height, strips, [&](int strip, qsizetype first, qsizetype last) {
+            double **cursor = cursors.data() + std::size_t(strip) * Channels * Levels;
             for (qsizetype y = first; y < last; ++y) {
                 const QRgb *s = sourceRows.row(y);
                 const QRgb *p = productRows.row(y);
                 for (int x = 0; x < width; ++x) {
                     for (int c = 0; c < Channels; ++c) {
-                        const uint sl = (s[x] >> ChannelShifts[c]) & 0xff;
-                        *cursor[(c << 8) | sl]++ = double((p[x] >> ChannelShifts[c]) & 0xff);
+                        const uint sl = Rgb::levelOf(s[x], c);
+                        *cursor[(c << 8) | sl]++ = double(Rgb::levelOf(p[x], c));
                     }
                 }
             }
@@ -112,7 +112,7 @@ std::unique_ptr<CurvesFilter> CurvesFilter::generate(const QImage &source, const
     }
 
     // The three curves are independent; finalize them side by side.
-    forEachBand(Channels, bandCount(Channels, pixels), [&](int, qsizetype first, qsizetype last) {
+    forEachStrip(Channels, stripCount(Channels, pixels), [&](int, qsizetype first, qsizetype last) {
         for (qsizetype c = first; c < last; ++c)
             curves[c]->finalize();
     });
@@ -191,8 +191,8 @@ QImage CurvesFilter::apply(const QImage &image) const
                 << ChannelShifts[c];
     }
 
-    return ImageBands::mapImage(image, [&lookup](QRgb pixel) {
-        return 0xff000000u | lookup[0][(pixel >> 16) & 0xff] | lookup[1][(pixel >> 8) & 0xff]
-            | lookup[2][pixel & 0xff];
+    return RowStrips::mapImage(image, [&lookup](QRgb pixel) {
+        return 0xff000000u | lookup[0][Rgb::levelOf(pixel, 0)] | lookup[1][Rgb::levelOf(pixel, 1)]
+            | lookup[2][Rgb::levelOf(pixel, 2)];
     });
 }

@@ -2,88 +2,148 @@
 
 #include "areamapping.h"
 #include "curvesfilter.h"
+#include "filtermessages.h"
 #include "mixingfilter.h"
+#include "rgb.h"
 #include "strength.h"
 
+#include <algorithm>
+
+namespace {
+
+// A curve's whole-level values clamped to 0..255, as apply() writes them.
+struct ClampedCurve
+{
+    const YCurve &curve;
+    int operator[](std::size_t level) const
+    {
+        return std::clamp(curve.valueAt(int(level)), 0, Rgb::MaxLevel);
+    }
+};
+
+// What the kinds do differently at part strength.
+struct AtStrength
+{
+    double strength;
+
+    std::unique_ptr<Look> operator()(const CurvesFilter &curves) const
+    {
+        const CurvesFilter::LevelTables tables = Strength::blend(curves.levelTables(), strength);
+        return std::make_unique<Look>(CurvesFilter::fromTables(tables[0], tables[1], tables[2]));
+    }
+    std::unique_ptr<Look> operator()(const MixingFilter &mixing) const
+    {
+        return std::make_unique<Look>(
+            MixingFilter::fromCurves(Strength::blend(mixing.curves(), strength)));
+    }
+    std::unique_ptr<Look> operator()(const AreaMapping &mapping) const
+    {
+        return std::make_unique<Look>(mapping.withStrength(strength));
+    }
+};
+
+struct Mapped
+{
+    double red;
+    double green;
+    double blue;
+
+    std::array<double, 3> operator()(const CurvesFilter &curves) const
+    {
+        return { Rgb::curveAt(ClampedCurve { curves.red() }, red),
+                 Rgb::curveAt(ClampedCurve { curves.green() }, green),
+                 Rgb::curveAt(ClampedCurve { curves.blue() }, blue) };
+    }
+    template<typename Filter>
+    std::array<double, 3> operator()(const Filter &filter) const
+    {
+        return filter.map(red, green, blue);
+    }
+};
+
+struct MeanDeviation
+{
+    // The curves filter keeps the window's name for it.
+    double operator()(const CurvesFilter &curves) const { return curves.midDeviation(); }
+    template<typename Filter>
+    double operator()(const Filter &filter) const
+    {
+        return filter.meanDeviation();
+    }
+};
+
+struct GenerationMessage
+{
+    const Look &look;
+
+    QString operator()(const CurvesFilter &curves) const
+    {
+        return FilterMessages::generationMessage(curves);
+    }
+    // The window's words, for the statistics that every method has.
+    template<typename Filter>
+    QString operator()(const Filter &) const
+    {
+        return QStringLiteral("Filter generation successful. [Max deviation: ")
+            + QString::number(look.maxDeviation(), 'g', 6) + QStringLiteral(". Mid deviation: ")
+            + QString::number(look.meanDeviation(), 'g', 6) + QStringLiteral(".]");
+    }
+};
+
+} // namespace
+
 Look::Look(std::unique_ptr<CurvesFilter> curves)
-    : m_kind(Kind::Curves)
-    , m_curves(std::move(curves))
+    : m_filter(std::unique_ptr<const CurvesFilter>(std::move(curves)))
 { }
 
 Look::Look(std::unique_ptr<MixingFilter> mixing)
-    : m_kind(Kind::Mixing)
-    , m_mixing(std::move(mixing))
+    : m_filter(std::unique_ptr<const MixingFilter>(std::move(mixing)))
 { }
 
 Look::Look(std::unique_ptr<AreaMapping> mapping)
-    : m_kind(Kind::Mapping)
-    , m_mapping(std::move(mapping))
+    : m_filter(std::unique_ptr<const AreaMapping>(std::move(mapping)))
 { }
 
 Look::~Look() = default;
 
+const CurvesFilter *Look::curves() const
+{
+    const auto *filter = std::get_if<std::unique_ptr<const CurvesFilter>>(&m_filter);
+    return filter ? filter->get() : nullptr;
+}
+
+const MixingFilter *Look::mixing() const
+{
+    const auto *filter = std::get_if<std::unique_ptr<const MixingFilter>>(&m_filter);
+    return filter ? filter->get() : nullptr;
+}
+
+const AreaMapping *Look::mapping() const
+{
+    const auto *filter = std::get_if<std::unique_ptr<const AreaMapping>>(&m_filter);
+    return filter ? filter->get() : nullptr;
+}
+
 std::unique_ptr<Look> Look::withStrength(double strength) const
 {
-    switch (m_kind) {
-    case Kind::Curves: {
-        const CurvesFilter::LevelTables tables = Strength::blend(m_curves->levelTables(), strength);
-        return std::make_unique<Look>(CurvesFilter::fromTables(tables[0], tables[1], tables[2]));
-    }
-    case Kind::Mixing: {
-        // out_c = in_c + S (sum_k f_ck(in_k) - in_c) is again a sum of curves.
-        MixingFilter::Curves curves = m_mixing->curves();
-        for (int c = 0; c < 3; ++c) {
-            for (int k = 0; k < 3; ++k) {
-                for (int level = 0; level < 256; ++level) {
-                    const double identity = c == k ? double(level) : 0.0;
-                    double &value = curves[std::size_t(c)][std::size_t(k)][std::size_t(level)];
-                    value = identity + strength * (value - identity);
-                }
-            }
-        }
-        return std::make_unique<Look>(MixingFilter::fromCurves(curves));
-    }
-    case Kind::Mapping:
-        break;
-    }
-    return std::make_unique<Look>(m_mapping->withStrength(strength));
+    return visit(AtStrength { Strength::clamped(strength) });
 }
 
 QImage Look::apply(const QImage &image) const
 {
-    switch (m_kind) {
-    case Kind::Curves:
-        return m_curves->apply(image);
-    case Kind::Mixing:
-        return m_mixing->apply(image);
-    case Kind::Mapping:
-        break;
-    }
-    return m_mapping->apply(image);
+    return visit([&image](const auto &filter) { return filter.apply(image); });
+}
+
+std::array<double, 3> Look::map(double red, double green, double blue) const
+{
+    return visit(Mapped { red, green, blue });
 }
 
 double Look::maxDeviation() const
 {
-    switch (m_kind) {
-    case Kind::Curves:
-        return m_curves->maxDeviation();
-    case Kind::Mixing:
-        return m_mixing->maxDeviation();
-    case Kind::Mapping:
-        break;
-    }
-    return m_mapping->maxDeviation();
+    return visit([](const auto &filter) { return filter.maxDeviation(); });
 }
 
-double Look::midDeviation() const
-{
-    switch (m_kind) {
-    case Kind::Curves:
-        return m_curves->midDeviation();
-    case Kind::Mixing:
-        return m_mixing->midDeviation();
-    case Kind::Mapping:
-        break;
-    }
-    return m_mapping->midDeviation();
-}
+double Look::meanDeviation() const { return visit(MeanDeviation {}); }
+
+QString Look::generationMessage() const { return visit(GenerationMessage { *this }); }

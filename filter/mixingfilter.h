@@ -1,12 +1,13 @@
 #ifndef MIXINGFILTER_H
 #define MIXINGFILTER_H
 
+#include "mixingstatistics.h"
+
 #include <QImage>
 #include <QtGlobal>
 
 #include <array>
 #include <memory>
-#include <vector>
 
 // The "Channel mixing curves" colour filter: every output channel is a sum of three curves,
 // one over each input channel, out_c = f_cR(R) + f_cG(G) + f_cB(B), in levels 0..255.
@@ -32,30 +33,6 @@ public:
     using Curve = std::array<double, 256>;
     using Curves = std::array<std::array<Curve, 3>, 3>; // [output][input]
 
-    // The sums generate() fits the curves to, collected row by row. One object per thread;
-    // merge() them before fitting.
-    class Statistics
-    {
-    public:
-        // What one object holds on the heap.
-        static constexpr std::size_t HeapBytes = 3 * 256 * 256 * sizeof(quint64);
-
-        Statistics();
-        // Adds the pixel pairs of one row (32-bit words as QImage::pixel() returns them).
-        void addRow(const QRgb *source, const QRgb *product, int width);
-        void merge(const Statistics &other);
-        qint64 pixels() const { return m_pixels; }
-
-    private:
-        friend class MixingFilter;
-        // How often input levels (i, j) met, for the channel pairs RG, RB, GB, at (i << 8) | j.
-        std::array<std::vector<quint64>, 3> m_joint;
-        // Sum of output channel c over the pixels whose input channel k is at level i,
-        // at [k][i][c].
-        std::array<std::array<std::array<quint64, 3>, 256>, 3> m_outputSums {};
-        qint64 m_pixels = 0;
-    };
-
     MixingFilter();
     Q_DISABLE_COPY_MOVE(MixingFilter)
 
@@ -63,15 +40,15 @@ public:
     // smaller than the source. Throws std::bad_alloc when memory runs out.
     static std::unique_ptr<MixingFilter> generate(const QImage &source, const QImage &product);
     // The curves fitted to collected sums (deviations are left at 0).
-    static std::unique_ptr<MixingFilter> fromStatistics(const Statistics &statistics);
+    static std::unique_ptr<MixingFilter> fromStatistics(const MixingStatistics &statistics);
     // A filter with the given curves, [output][input]; values are clamped to
     // +-MaxCurveValue, and non-finite ones read as 0.
     static std::unique_ptr<MixingFilter> fromCurves(const Curves &curves);
 
     // Maps every pixel into a new opaque image of the same size: each output channel is the
     // sum of its curves at the pixel's levels, clamped to 0..255 and rounded to the nearest
-    // level. The format is kept where it holds every 8-bit colour, else RGB32. Throws
-    // std::bad_alloc when the result cannot be allocated.
+    // level (Rgb::outputLevel()). The format is kept where it holds every 8-bit colour, else RGB32.
+    // Throws std::bad_alloc when the result cannot be allocated.
     QImage apply(const QImage &image) const;
 
     // The output levels for real input levels 0..255 (each curve joined by straight lines
@@ -86,22 +63,12 @@ public:
     // Largest and mean absolute difference of apply(source) from the product over all pixels
     // and channels; set by generate(), 0 otherwise.
     double maxDeviation() const { return m_maxDeviation; }
-    double midDeviation() const { return m_midDeviation; }
-
-    // The level apply() writes for a mapped value: clamped to 0..255, rounded half up.
-    static int outputLevel(double value)
-    {
-        if (!(value > 0.0))
-            return 0;
-        if (value >= 255.0)
-            return 255;
-        return int(value + 0.5);
-    }
+    double meanDeviation() const { return m_meanDeviation; }
 
 private:
     Curves m_curves {};
     double m_maxDeviation = 0.0;
-    double m_midDeviation = 0.0;
+    double m_meanDeviation = 0.0;
 };
 
 #endif // MIXINGFILTER_H

@@ -3,21 +3,17 @@
 #include <algorithm>
 #include <cmath>
 
-namespace {
+namespace Strength {
 
-double clampedStrength(double strength)
+double clamped(double strength)
 {
     // NaN fails every comparison and becomes 0, which leaves the picture untouched.
     return strength > 0.0 ? std::min(strength, 1.0) : 0.0;
 }
 
-} // namespace
-
-namespace Strength {
-
 CurvesFilter::LevelTables blend(const CurvesFilter::LevelTables &tables, double strength)
 {
-    const double s = clampedStrength(strength);
+    const double s = clamped(strength);
     // Full strength must reproduce the filter bit for bit, whatever its values.
     if (s == 1.0)
         return tables;
@@ -33,10 +29,29 @@ CurvesFilter::LevelTables blend(const CurvesFilter::LevelTables &tables, double 
     return blended;
 }
 
+MixingFilter::Curves blend(const MixingFilter::Curves &curves, double strength)
+{
+    const double s = clamped(strength);
+    // in + (f − in) need not give f exactly in floating point.
+    if (s == 1.0)
+        return curves;
+    MixingFilter::Curves blended = curves;
+    for (std::size_t output = 0; output < blended.size(); ++output) {
+        for (std::size_t input = 0; input < blended[output].size(); ++input) {
+            for (std::size_t level = 0; level < 256; ++level) {
+                const double identity = output == input ? double(level) : 0.0;
+                double &value = blended[output][input][level];
+                value = identity + s * (value - identity);
+            }
+        }
+    }
+    return blended;
+}
+
 std::array<double, 3> blend(const std::array<double, 3> &in, const std::array<double, 3> &out,
                             double strength)
 {
-    const double s = clampedStrength(strength);
+    const double s = clamped(strength);
     // in + (out − in) need not round to out exactly in floating point.
     if (s == 1.0)
         return out;

@@ -3,10 +3,11 @@
 #include "curvesfilter.h"
 #include "filtersettings.h"
 #include "mixingfilter.h"
+#include "rgb.h"
 
 namespace {
 
-const char ChannelLetters[3] = { 'R', 'G', 'B' };
+using Rgb::ChannelLetters;
 
 QString typeKey() { return QStringLiteral("FilterType"); }
 
@@ -26,8 +27,8 @@ FilterSettings settingsOf(const CurvesFilter &filter)
     const CurvesFilter::LevelTables tables = filter.levelTables();
     FilterSettings settings;
     settings.setInteger(typeKey(), FilterFile::CurvesType);
-    for (int level = 0; level < 256; ++level) {
-        for (int c = 0; c < 3; ++c)
+    for (int level = 0; level < Rgb::Levels; ++level) {
+        for (int c = 0; c < Rgb::Channels; ++c)
             settings.setInteger(levelKey(c, level), tables[std::size_t(c)][std::size_t(level)]);
     }
     return settings;
@@ -37,9 +38,9 @@ FilterSettings settingsOf(const MixingFilter &filter)
 {
     FilterSettings settings;
     settings.setInteger(typeKey(), FilterFile::MixingType);
-    for (int c = 0; c < 3; ++c) {
-        for (int k = 0; k < 3; ++k) {
-            for (int level = 0; level < 256; ++level)
+    for (int c = 0; c < Rgb::Channels; ++c) {
+        for (int k = 0; k < Rgb::Channels; ++k) {
+            for (int level = 0; level < Rgb::Levels; ++level)
                 settings.setReal(curveKey(c, k, level), filter.curve(c, k)[std::size_t(level)]);
         }
     }
@@ -54,10 +55,10 @@ std::unique_ptr<CurvesFilter> curves(const FilterSettings &settings, int *unread
 {
     if (settings.integer(typeKey()) != CurvesType)
         return nullptr;
-    CurvesFilter::LevelTable tables[3];
+    CurvesFilter::LevelTable tables[Rgb::Channels];
     int missing = 0;
-    for (int level = 0; level < 256; ++level) {
-        for (int c = 0; c < 3; ++c) {
+    for (int level = 0; level < Rgb::Levels; ++level) {
+        for (int c = 0; c < Rgb::Channels; ++c) {
             bool ok = false;
             tables[c][std::size_t(level)] = settings.integer(levelKey(c, level), &ok);
             missing += ok ? 0 : 1;
@@ -74,9 +75,9 @@ std::unique_ptr<MixingFilter> mixing(const FilterSettings &settings, int *unread
         return nullptr;
     MixingFilter::Curves curves;
     int missing = 0;
-    for (int c = 0; c < 3; ++c) {
-        for (int k = 0; k < 3; ++k) {
-            for (int level = 0; level < 256; ++level) {
+    for (int c = 0; c < Rgb::Channels; ++c) {
+        for (int k = 0; k < Rgb::Channels; ++k) {
+            for (int level = 0; level < Rgb::Levels; ++level) {
                 bool ok = false;
                 curves[std::size_t(c)][std::size_t(k)][std::size_t(level)]
                     = settings.real(curveKey(c, k, level), &ok);

@@ -101,8 +101,12 @@ bool FilterSettings::parse(const QByteArray &contents)
     m_error.clear();
     if (contents.size() > MaxFileSize)
         return fail(0, QStringLiteral("larger than 1 MB"));
-    if (contents.contains('\0'))
-        return fail(0, QString());
+    if (const qsizetype nul = contents.indexOf('\0'); nul >= 0) {
+        // Lines end in LF, CRLF or a lone CR, as below.
+        const QByteArray before = contents.first(nul);
+        const qint64 ends = before.count('\n') + before.count('\r') - before.count("\r\n");
+        return fail(ends + 1, QStringLiteral("binary data"));
+    }
 
     QByteArrayView text(contents);
     if (text.startsWith("\xef\xbb\xbf"))

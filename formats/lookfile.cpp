@@ -115,6 +115,68 @@ std::unique_ptr<Look> readFilterFile(QFile *file, QString *error, QString *warni
     return nullptr;
 }
 
+// The file each kind is kept in.
+struct Text
+{
+    const Look &look;
+    const QString &title;
+
+    QByteArray operator()(const CurvesFilter &curves) const { return FilterFile::text(curves); }
+    QByteArray operator()(const MixingFilter &mixing) const { return FilterFile::text(mixing); }
+    QByteArray operator()(const AreaMapping &mapping) const
+    {
+        return LookFile::lutWriter(look).cube3D(title, QStringLiteral("(full area mapping)"),
+                                                mapping.size());
+    }
+};
+
+struct Suffix
+{
+    QString operator()(const AreaMapping &) const { return QStringLiteral("cube"); }
+    template<typename Filter>
+    QString operator()(const Filter &) const
+    {
+        return QStringLiteral("cml");
+    }
+};
+
+struct FitsCube1D
+{
+    bool operator()(const CurvesFilter &) const { return true; }
+    template<typename Filter>
+    bool operator()(const Filter &) const
+    {
+        return false;
+    }
+};
+
+struct Writer
+{
+    const Look &look;
+
+    LutWriter operator()(const CurvesFilter &curves) const
+    {
+        return LutWriter(map(), curves.levelTables());
+    }
+    LutWriter operator()(const MixingFilter &) const { return LutWriter(map()); }
+    // A mapping's values outside 0..255 are kept, as a .cube holds them.
+    LutWriter operator()(const AreaMapping &mapping) const
+    {
+        const AreaMapping *lattice = &mapping;
+        return LutWriter([lattice](double red, double green,
+                                   double blue) { return lattice->mapUnclamped(red, green, blue); },
+                         LutWriter::Values::AsTheyAre);
+    }
+
+    LutWriter::ColourMap map() const
+    {
+        const Look *colours = &look;
+        return [colours](double red, double green, double blue) {
+            return colours->map(red, green, blue);
+        };
+    }
+};
+
 } // namespace
 
 namespace LookFile {
@@ -160,43 +222,12 @@ std::unique_ptr<Look> read(const QString &path, QString *error, QString *warning
     return readFilterFile(&file, error, warning);
 }
 
-QByteArray text(const Look &look, const QString &title)
-{
-    switch (look.kind()) {
-    case Look::Kind::Curves:
-        return FilterFile::text(*look.curves());
-    case Look::Kind::Mixing:
-        return FilterFile::text(*look.mixing());
-    case Look::Kind::Mapping:
-        break;
-    }
-    return lutWriter(look).cube3D(title, QStringLiteral("(full area mapping)"),
-                                  look.mapping()->size());
-}
+QByteArray text(const Look &look, const QString &title) { return look.visit(Text { look, title }); }
 
-QString suffix(const Look &look)
-{
-    return look.kind() == Look::Kind::Mapping ? QStringLiteral("cube") : QStringLiteral("cml");
-}
+QString suffix(const Look &look) { return look.visit(Suffix {}); }
 
-LutWriter lutWriter(const Look &look)
-{
-    switch (look.kind()) {
-    case Look::Kind::Curves:
-        return LutWriter(LutWriter::curvesMap(*look.curves()), look.curves()->levelTables());
-    case Look::Kind::Mixing: {
-        const MixingFilter *mixing = look.mixing();
-        return LutWriter([mixing](double red, double green, double blue) {
-            return mixing->map(red, green, blue);
-        });
-    }
-    case Look::Kind::Mapping:
-        break;
-    }
-    const AreaMapping *mapping = look.mapping();
-    return LutWriter([mapping](double red, double green,
-                               double blue) { return mapping->mapUnclamped(red, green, blue); },
-                     LutWriter::Values::AsTheyAre);
-}
+bool fitsCube1D(const Look &look) { return look.visit(FitsCube1D {}); }
+
+LutWriter lutWriter(const Look &look) { return look.visit(Writer { look }); }
 
 } // namespace LookFile

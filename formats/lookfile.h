@@ -26,6 +26,9 @@ std::unique_ptr<Look> read(const QString &path, QString *error, QString *warning
 QByteArray text(const Look &look, const QString &title);
 QString suffix(const Look &look);
 
+// Whether a 1D .cube can hold the look: only separate curves work on each channel alone.
+bool fitsCube1D(const Look &look);
+
 // The look as a lookup-table writer (1D .cube only for curves). A mapping's values outside
 // 0..255 are kept, as a .cube holds them.
 LutWriter lutWriter(const Look &look);

@@ -1,5 +1,8 @@
 #include "lutwriter.h"
 
+#include "lattice.h"
+#include "rgb.h"
+
 #include <QCoreApplication>
 
 #include <algorithm>
@@ -17,28 +20,11 @@ constexpr int CubeLineLength = 27;
 // point and six decimals, with room to spare.
 constexpr int MaxValueLength = 48;
 
-// The real input level of lattice point i out of size points spread over 0..255.
-double latticeLevel(int i, int size) { return i * 255.0 / (size - 1); }
-
-// An output level clamped to 0..255; NaN becomes 0.
-double clampLevel(double level) { return level > 0.0 ? std::min(level, 255.0) : 0.0; }
-
 // An output level as a lookup table keeps it: as far as a float holds it; NaN becomes 0.
 double keptLevel(double level)
 {
     constexpr double Largest = std::numeric_limits<float>::max();
     return std::isnan(level) ? 0.0 : std::clamp(level, -Largest, Largest);
-}
-
-// The level of a curve (integers, already clamped) at a real input level: its values
-// joined by straight lines.
-double curveAt(const CurvesFilter::LevelTable &table, double level)
-{
-    const double x = std::clamp(level, 0.0, 255.0);
-    const int below = std::min(int(x), 254);
-    const double fraction = x - below;
-    return table[std::size_t(below)]
-        + (table[std::size_t(below) + 1] - table[std::size_t(below)]) * fraction;
 }
 
 // Writes value (0..1) as eight characters "d.dddddd", byte for byte what
@@ -72,7 +58,8 @@ char *writeUnit(double value, char *out)
 char *writeValue(double level, LutWriter::Values values, char *out)
 {
     const double unit
-        = (values == LutWriter::Values::Clamped ? clampLevel(level) : keptLevel(level)) / 255.0;
+        = (values == LutWriter::Values::Clamped ? Rgb::clampedLevel(level) : keptLevel(level))
+        / 255.0;
     if (unit >= 0.0 && unit <= 1.0)
         return writeUnit(unit, out);
     const QByteArray text = QByteArray::number(unit, 'f', 6);
@@ -127,8 +114,8 @@ LutWriter::ColourMap LutWriter::curvesMap(const CurvesFilter &filter)
             value = std::clamp(value, 0, 255);
     }
     return [tables](double red, double green, double blue) {
-        return std::array<double, 3> { curveAt(tables[0], red), curveAt(tables[1], green),
-                                       curveAt(tables[2], blue) };
+        return std::array<double, 3> { Rgb::curveAt(tables[0], red), Rgb::curveAt(tables[1], green),
+                                       Rgb::curveAt(tables[2], blue) };
     };
 }
 
@@ -163,7 +150,7 @@ QByteArray LutWriter::cube3D(const QString &title, const QString &origin, int si
         return QByteArray();
     std::vector<double> levels(static_cast<std::size_t>(size));
     for (int i = 0; i < size; ++i)
-        levels[std::size_t(i)] = latticeLevel(i, size);
+        levels[std::size_t(i)] = Lattice::levelAt(i, size);
     const qsizetype n = size;
     return cubeText(header(title, origin) + "LUT_3D_SIZE " + QByteArray::number(size) + '\n',
                     n * n * n, m_values, [&](qsizetype point) {
@@ -189,7 +176,7 @@ QImage LutWriter::haldClut(int level, Depth depth, bool *clamped) const
 
     std::vector<double> levels(static_cast<std::size_t>(cube));
     for (int i = 0; i < cube; ++i)
-        levels[std::size_t(i)] = latticeLevel(i, cube);
+        levels[std::size_t(i)] = Lattice::levelAt(i, cube);
     bool outside = false;
     // Pixel n, counted row by row, holds lattice point (n % cube, n / cube % cube,
     // n / cube²): red fastest, blue slowest.
@@ -204,11 +191,11 @@ QImage LutWriter::haldClut(int level, Depth depth, bool *clamped) const
                 outside = outside || !(value >= 0.0 && value <= 255.0);
             if (depth == Depth::Bits8) {
                 const auto rounded
-                    = [&colour](int c) { return int(std::lround(clampLevel(colour[c]))); };
+                    = [&colour](int c) { return int(std::lround(Rgb::clampedLevel(colour[c]))); };
                 reinterpret_cast<QRgb *>(row)[x] = qRgb(rounded(0), rounded(1), rounded(2));
             } else {
                 const auto rounded = [&colour](int c) {
-                    return quint16(std::lround(clampLevel(colour[c]) * 257.0));
+                    return quint16(std::lround(Rgb::clampedLevel(colour[c]) * 257.0));
                 };
                 reinterpret_cast<QRgba64 *>(row)[x]
                     = qRgba64(rounded(0), rounded(1), rounded(2), 0xffff);

@@ -138,7 +138,7 @@ void TestAreaMapping::reproducesKnownTransform()
     const auto mapping = AreaMapping::generate(source, product, size);
     QVERIFY(mapping);
     QCOMPARE(mapping->size(), size);
-    QVERIFY2(mapping->midDeviation() < 0.5, qPrintable(QString::number(mapping->midDeviation())));
+    QVERIFY2(mapping->meanDeviation() < 0.5, qPrintable(QString::number(mapping->meanDeviation())));
     const double error = largestError(*mapping, transform, 0, 255);
     QVERIFY2(error < tolerance, qPrintable(QStringLiteral("off by %1 levels").arg(error)));
 }
@@ -204,8 +204,7 @@ void TestAreaMapping::applyMatchesPerPixelDefinition()
     QCOMPARE(result.size(), image.size());
     const QString mismatch = firstMismatch(image, result, [&mapping](QRgb in) {
         const std::array<double, 3> v = mapping->map(qRed(in), qGreen(in), qBlue(in));
-        return qRgb(MixingFilter::outputLevel(v[0]), MixingFilter::outputLevel(v[1]),
-                    MixingFilter::outputLevel(v[2]));
+        return qRgb(Rgb::outputLevel(v[0]), Rgb::outputLevel(v[1]), Rgb::outputLevel(v[2]));
     });
     QVERIFY2(mismatch.isEmpty(), qPrintable(mismatch));
 }
@@ -316,8 +315,7 @@ void TestAreaMapping::tableApplyMatchesMap()
     const QImage image = randomImage(301, 157, QImage::Format_RGB32, 23);
     const QString mismatch = firstMismatch(image, mapping->apply(image), [&mapping](QRgb in) {
         const std::array<double, 3> v = mapping->map(qRed(in), qGreen(in), qBlue(in));
-        return qRgb(MixingFilter::outputLevel(v[0]), MixingFilter::outputLevel(v[1]),
-                    MixingFilter::outputLevel(v[2]));
+        return qRgb(Rgb::outputLevel(v[0]), Rgb::outputLevel(v[1]), Rgb::outputLevel(v[2]));
     });
     QVERIFY2(mismatch.isEmpty(), qPrintable(mismatch));
 }

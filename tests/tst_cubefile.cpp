@@ -15,7 +15,7 @@
 namespace {
 
 using Tables = CurvesFilter::LevelTables;
-using Lattice = std::vector<std::array<float, 3>>;
+using LatticeEntries = std::vector<std::array<float, 3>>;
 // The output level (0..255, before rounding) the file gives one channel at an input level.
 using ChannelFunction = std::function<double(int channel, int level)>;
 
@@ -453,7 +453,7 @@ void TestCubeFile::writerRoundTrip()
     QVERIFY2(m_file->read(text), qPrintable(m_file->errorString()));
     QCOMPARE(m_file->size(), size);
     QVERIFY(!m_file->inputCoordinates());
-    const Lattice lattice = m_file->lattice();
+    const LatticeEntries lattice = m_file->lattice();
     const double tolerance = 255 * 0.5e-6 + 255 * 0x1p-24; // six decimals, then a float
     for (std::size_t n = 0; n < lattice.size(); ++n) {
         const int index[3] = { int(n) % size, int(n) / size % size, int(n) / size / size };
@@ -496,7 +496,7 @@ void TestCubeFile::everySizeReadsBack()
                  qPrintable(m_file->errorString()));
         QCOMPARE(m_file->size(), size);
         QVERIFY(!m_file->inputCoordinates());
-        const Lattice &lattice = m_file->lattice();
+        const LatticeEntries &lattice = m_file->lattice();
         for (std::size_t n = 0; n < lattice.size(); n += 1 + lattice.size() / 4096) {
             const int index[3] = { int(n) % size, int(n) / size % size, int(n) / size / size };
             const std::array<double, 3> out

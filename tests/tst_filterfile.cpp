@@ -262,7 +262,7 @@ void TestFilterFile::loadRefusesHostileFiles_data()
         << QByteArray("FilterType=1\nR0=5\vR1=6\n")
         << QStringLiteral("not a filter file: line 2: a control character");
     QTest::newRow("binary") << QByteArray("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16)
-                            << QStringLiteral("not a filter file");
+                            << QStringLiteral("not a filter file: line 3: binary data");
     QTest::newRow("larger than any filter file")
         << completeFile(0) + QByteArray(int(FilterSettings::MaxFileSize), ';')
         << QStringLiteral("not a filter file: larger than 1 MB");

@@ -4,6 +4,7 @@
 #include "look.h"
 #include "lookfile.h"
 #include "mixingfilter.h"
+#include "rgb.h"
 
 #include <QColorSpace>
 #include <QFile>
@@ -11,14 +12,17 @@
 #include <QTest>
 
 #include <cmath>
+#include <limits>
 
 namespace {
 
+enum class Kind { Curves, Mixing, Mapping };
+
 // A look of each kind that is not per channel where the kind allows it.
-std::unique_ptr<Look> makeLook(Look::Kind kind)
+std::unique_ptr<Look> makeLook(Kind kind)
 {
     switch (kind) {
-    case Look::Kind::Curves: {
+    case Kind::Curves: {
         CurvesFilter::LevelTable red, green, blue;
         for (int level = 0; level < 256; ++level) {
             red[std::size_t(level)] = 255 - level;
@@ -27,7 +31,7 @@ std::unique_ptr<Look> makeLook(Look::Kind kind)
         }
         return std::make_unique<Look>(CurvesFilter::fromTables(red, green, blue));
     }
-    case Look::Kind::Mixing: {
+    case Kind::Mixing: {
         MixingFilter::Curves curves {};
         for (int level = 0; level < 256; ++level) {
             for (int c = 0; c < 3; ++c) {
@@ -38,7 +42,7 @@ std::unique_ptr<Look> makeLook(Look::Kind kind)
         }
         return std::make_unique<Look>(MixingFilter::fromCurves(curves));
     }
-    case Look::Kind::Mapping:
+    case Kind::Mapping:
         break;
     }
     // Red and blue swapped, green inverted.
@@ -57,6 +61,8 @@ std::unique_ptr<Look> makeLook(Look::Kind kind)
 
 } // namespace
 
+Q_DECLARE_METATYPE(Kind)
+
 class TestLook : public QObject
 {
     Q_OBJECT
@@ -71,6 +77,10 @@ private slots:
     void loadRefuses();
     void strength_data();
     void strength();
+    void strengthOutsideRange_data();
+    void strengthOutsideRange();
+    void mapMatchesApply_data();
+    void mapMatchesApply();
 
 private:
     std::unique_ptr<QTemporaryDir> m_dir;
@@ -86,15 +96,15 @@ void TestLook::cleanup() { m_dir.reset(); }
 
 void TestLook::fileRoundTrip_data()
 {
-    QTest::addColumn<Look::Kind>("kind");
-    QTest::newRow("separate curves") << Look::Kind::Curves;
-    QTest::newRow("channel mixing curves") << Look::Kind::Mixing;
-    QTest::newRow("full area mapping") << Look::Kind::Mapping;
+    QTest::addColumn<Kind>("kind");
+    QTest::newRow("separate curves") << Kind::Curves;
+    QTest::newRow("channel mixing curves") << Kind::Mixing;
+    QTest::newRow("full area mapping") << Kind::Mapping;
 }
 
 void TestLook::fileRoundTrip()
 {
-    QFETCH(Look::Kind, kind);
+    QFETCH(Kind, kind);
     const std::unique_ptr<Look> look = makeLook(kind);
     const QString path = m_dir->filePath(QStringLiteral("look.") + LookFile::suffix(*look));
     {
@@ -105,13 +115,13 @@ void TestLook::fileRoundTrip()
     QString error;
     const std::unique_ptr<Look> loaded = LookFile::read(path, &error);
     QVERIFY2(loaded, qPrintable(error));
-    QCOMPARE(loaded->kind(), kind);
+    QCOMPARE(LookFile::suffix(*loaded), LookFile::suffix(*look));
 
     QImage image = randomImage(64, 48, QImage::Format_RGB32, 11);
     image.setColorSpace(QColorSpace::AdobeRgb);
     const QImage expected = look->apply(image);
     const QImage result = loaded->apply(image);
-    QVERIFY2(largestChannelDifference(result, expected) <= (kind == Look::Kind::Mapping ? 1 : 0),
+    QVERIFY2(largestChannelDifference(result, expected) <= (kind == Kind::Mapping ? 1 : 0),
              "the file holds the look");
     QCOMPARE(result.colorSpace(), image.colorSpace());
 }
@@ -151,7 +161,7 @@ void TestLook::strength_data() { fileRoundTrip_data(); }
 void TestLook::strength()
 {
     // in + S (f(in) - in) at every pixel, within the rounding of each kind.
-    QFETCH(Look::Kind, kind);
+    QFETCH(Kind, kind);
     const std::unique_ptr<Look> look = makeLook(kind);
     const QImage image = randomImage(64, 48, QImage::Format_RGB32, 12);
     const QImage full = look->apply(image);
@@ -175,6 +185,68 @@ void TestLook::strength()
         }
     }
     QVERIFY2(largest <= 1, qPrintable(QStringLiteral("half strength is off by %1").arg(largest)));
+}
+
+void TestLook::strengthOutsideRange_data()
+{
+    QTest::addColumn<Kind>("kind");
+    QTest::addColumn<double>("strength");
+    QTest::addColumn<double>("clamped");
+
+    const struct
+    {
+        const char *name;
+        Kind kind;
+    } kinds[]
+        = { { "curves", Kind::Curves }, { "mixing", Kind::Mixing }, { "mapping", Kind::Mapping } };
+    for (const auto &kind : kinds) {
+        QTest::addRow("%s, 1.5 is full", kind.name) << kind.kind << 1.5 << 1.0;
+        QTest::addRow("%s, -0.5 is none", kind.name) << kind.kind << -0.5 << 0.0;
+        QTest::addRow("%s, NaN is none", kind.name)
+            << kind.kind << std::numeric_limits<double>::quiet_NaN() << 0.0;
+        QTest::addRow("%s, infinity is full", kind.name)
+            << kind.kind << std::numeric_limits<double>::infinity() << 1.0;
+    }
+}
+
+void TestLook::strengthOutsideRange()
+{
+    // Every kind reads a strength outside 0..1 alike: clamped to it, NaN as no change.
+    QFETCH(Kind, kind);
+    QFETCH(double, strength);
+    QFETCH(double, clamped);
+    const std::unique_ptr<Look> look = makeLook(kind);
+    const QImage image = randomImage(64, 48, QImage::Format_RGB32, 13);
+    const QImage expected = clamped == 0.0 ? image : look->apply(image);
+    QVERIFY2(
+        largestChannelDifference(look->withStrength(strength)->apply(image), expected) == 0,
+        qPrintable(QStringLiteral("strength %1 is not strength %2").arg(strength).arg(clamped)));
+}
+
+void TestLook::mapMatchesApply_data() { fileRoundTrip_data(); }
+
+void TestLook::mapMatchesApply()
+{
+    // What lookup tables are written from must be what apply() gives, at every kind.
+    QFETCH(Kind, kind);
+    const std::unique_ptr<Look> look = makeLook(kind);
+    const QImage image = randomImage(64, 48, QImage::Format_RGB32, 14);
+    const QImage applied = look->apply(image);
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            const QRgb in = image.pixel(x, y);
+            const std::array<double, 3> out = look->map(qRed(in), qGreen(in), qBlue(in));
+            const QRgb expected = Rgb::opaqueWord(
+                Rgb::outputLevel(out[0]), Rgb::outputLevel(out[1]), Rgb::outputLevel(out[2]));
+            QVERIFY2(applied.pixel(x, y) == expected,
+                     qPrintable(QStringLiteral("(%1, %2): %3 mapped to %4, applied %5")
+                                    .arg(x)
+                                    .arg(y)
+                                    .arg(in, 8, 16)
+                                    .arg(expected, 8, 16)
+                                    .arg(applied.pixel(x, y), 8, 16)));
+        }
+    }
 }
 
 QTEST_GUILESS_MAIN(TestLook)

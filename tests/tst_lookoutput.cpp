@@ -1,7 +1,9 @@
 #include "areamapping.h"
-#include "lookplotter.h"
-#include "lookreport.h"
+#include "mappingplot.h"
+#include "mappingreport.h"
 #include "mixingfilter.h"
+#include "mixingplot.h"
+#include "mixingreport.h"
 
 #include <QTest>
 
@@ -111,10 +113,10 @@ void TestLookOutput::report_data()
     QTest::addColumn<QStringList>("expected"); // lines that must appear, word for word
 
     const auto mixingReport = [](const CurveFunction &fn) {
-        return Report([fn] { return LookReport::lines(*mixing(fn)); });
+        return Report([fn] { return MixingReport::lines(*mixing(fn)); });
     };
     const auto mappingReport = [](int size, const ColourFunction &fn) {
-        return Report([size, fn] { return LookReport::lines(*mapping(size, fn)); });
+        return Report([size, fn] { return MappingReport::lines(*mapping(size, fn)); });
     };
 
     QTest::newRow("mixing: identity")
@@ -207,7 +209,7 @@ void TestLookOutput::mixingRange()
         return output == 2 && input == 0 && level == 77 ? extreme
                                                         : identityCurve(output, input, level);
     });
-    const LookPlotter::Range range = LookPlotter::mixingRange(*filter);
+    const MixingPlot::Range range = MixingPlot::range(*filter);
     QCOMPARE(range.bottom, bottom);
     QCOMPARE(range.top, top);
 }
@@ -218,15 +220,15 @@ void TestLookOutput::mixingPlotDrawsEachCurveInItsInputColour()
     const double slopes[3][3] = { { 0.9, 0.3, -0.2 }, { -0.25, 0.7, 0.15 }, { 0.35, -0.1, 1.1 } };
     const auto filter
         = mixing([&](int output, int input, int level) { return slopes[output][input] * level; });
-    const QImage image = LookPlotter::plot(*filter);
-    QCOMPARE(image.size(), QSize(LookPlotter::MixingWidth, LookPlotter::MixingHeight));
-    const LookPlotter::Range range = LookPlotter::mixingRange(*filter);
+    const QImage image = MixingPlot::plot(*filter);
+    QCOMPARE(image.size(), QSize(MixingPlot::Width, MixingPlot::Height));
+    const MixingPlot::Range range = MixingPlot::range(*filter);
     QCOMPARE(range.bottom, -64);
     QCOMPARE(range.top, 320);
     for (int output = 0; output < 3; ++output) {
         for (int input = 0; input < 3; ++input) {
             const QPointF at
-                = LookPlotter::mixingPosition(output, 200, slopes[output][input] * 200, range);
+                = MixingPlot::position(output, 200, slopes[output][input] * 200, range);
             QVERIFY2(curveNear(image, at, input),
                      qPrintable(QStringLiteral("output %1, input %2: %3 at (%4, %5)")
                                     .arg(output)
@@ -249,21 +251,21 @@ void TestLookOutput::mappingPlotStripsShowApplyResult()
 {
     QFETCH(ColourFunction, colours);
     // Both transforms are linear, so the lattice reproduces them exactly at every colour.
-    const QImage image = LookPlotter::plot(*mapping(5, colours));
-    QCOMPARE(image.size(), QSize(LookPlotter::MappingWidth, LookPlotter::MappingHeight));
+    const QImage image = MappingPlot::plot(*mapping(5, colours));
+    QCOMPARE(image.size(), QSize(MappingPlot::Width, MappingPlot::Height));
 
-    const QRect neutral = LookPlotter::inputStrip(0);
+    const QRect neutral = MappingPlot::inputStrip(0);
     QCOMPARE(image.pixel(neutral.topLeft()), qRgb(0, 0, 0));
     QCOMPARE(image.pixel(neutral.bottomRight()), qRgb(255, 255, 255));
     const int brightness[4] = { 255, 170, 85, 255 };
     const int pastel[4] = { 0, 0, 0, 128 };
-    for (int index = 1; index < LookPlotter::StripCount; ++index)
-        QCOMPARE(image.pixel(LookPlotter::inputStrip(index).topLeft()),
+    for (int index = 1; index < MappingPlot::StripCount; ++index)
+        QCOMPARE(image.pixel(MappingPlot::inputStrip(index).topLeft()),
                  qRgb(brightness[index - 1], pastel[index - 1], pastel[index - 1]));
 
-    for (int index = 0; index < LookPlotter::StripCount; ++index) {
-        const QRect input = LookPlotter::inputStrip(index);
-        const QRect output = LookPlotter::outputStrip(index);
+    for (int index = 0; index < MappingPlot::StripCount; ++index) {
+        const QRect input = MappingPlot::inputStrip(index);
+        const QRect output = MappingPlot::outputStrip(index);
         for (int column = 0; column < input.width(); ++column) {
             const QRgb in = image.pixel(input.left() + column, input.top());
             const std::array<double, 3> expected = colours(qRed(in), qGreen(in), qBlue(in));
@@ -282,7 +284,7 @@ void TestLookOutput::mappingPlotStripsShowApplyResult()
 
 void TestLookOutput::mappingPlotDrawsNeutralAxis()
 {
-    const QImage image = LookPlotter::plot(*mapping(5, invertBlue));
+    const QImage image = MappingPlot::plot(*mapping(5, invertBlue));
     // Red and green stay on the identity, red drawn over green; blue falls from 255 to 0.
     const struct
     {
@@ -291,7 +293,7 @@ void TestLookOutput::mappingPlotDrawsNeutralAxis()
         int channel;
     } checks[] = { { 60, 60, 0 }, { 200, 200, 0 }, { 60, 195, 2 }, { 200, 55, 2 } };
     for (const auto &check : checks) {
-        const QPointF at = LookPlotter::neutralPosition(check.level, check.value);
+        const QPointF at = MappingPlot::neutralPosition(check.level, check.value);
         QVERIFY2(curveNear(image, at, check.channel),
                  qPrintable(QStringLiteral("level %1: %2")
                                 .arg(check.level)

@@ -98,7 +98,7 @@ void TestMixingFilter::recoversLinearMix()
         = transformed(source, [&](QRgb p) { return mixed(matrix, qRed(p), qGreen(p), qBlue(p)); });
     const auto filter = MixingFilter::generate(source, product);
     QVERIFY(filter);
-    QVERIFY2(filter->midDeviation() < 0.3, qPrintable(QString::number(filter->midDeviation())));
+    QVERIFY2(filter->meanDeviation() < 0.3, qPrintable(QString::number(filter->meanDeviation())));
     QVERIFY2(filter->maxDeviation() <= 1, qPrintable(QString::number(filter->maxDeviation())));
     for (const double level : { 0.0, 31.5, 128.0, 200.25, 255.0 }) {
         const std::array<double, 3> got = filter->map(level, 255 - level, level / 2);
@@ -124,9 +124,9 @@ void TestMixingFilter::reproducesPerChannelLook()
     });
     const auto mixing = MixingFilter::generate(source, product);
     const auto curves = CurvesFilter::generate(source, product);
-    QVERIFY2(mixing->midDeviation() <= curves->midDeviation() + 0.05,
+    QVERIFY2(mixing->meanDeviation() <= curves->midDeviation() + 0.05,
              qPrintable(QStringLiteral("mixing %1, separate curves %2")
-                            .arg(mixing->midDeviation())
+                            .arg(mixing->meanDeviation())
                             .arg(curves->midDeviation())));
     QVERIFY2(mixing->maxDeviation() <= 2, qPrintable(QString::number(mixing->maxDeviation())));
 }
@@ -193,8 +193,7 @@ void TestMixingFilter::applyMatchesPerPixelDefinition()
     QCOMPARE(result.size(), image.size());
     const QString mismatch = firstMismatch(image, result, [&filter](QRgb in) {
         const std::array<double, 3> v = filter->map(qRed(in), qGreen(in), qBlue(in));
-        return qRgb(MixingFilter::outputLevel(v[0]), MixingFilter::outputLevel(v[1]),
-                    MixingFilter::outputLevel(v[2]));
+        return qRgb(Rgb::outputLevel(v[0]), Rgb::outputLevel(v[1]), Rgb::outputLevel(v[2]));
     });
     QVERIFY2(mismatch.isEmpty(), qPrintable(mismatch));
 }

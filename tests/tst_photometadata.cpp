@@ -31,16 +31,6 @@ QImage testImage()
     return image;
 }
 
-QByteArray encode(const QImage &image, const QByteArray &format)
-{
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    QImageWriter writer(&buffer, format);
-    writer.setQuality(100);
-    return writer.write(image) ? bytes : QByteArray();
-}
-
 QImage decode(const QByteArray &bytes, bool autoTransform = false)
 {
     QBuffer buffer;
@@ -76,7 +66,7 @@ QByteArray tagged(const QByteArray &encoded, int orientation)
     exif["Exif.Photo.PixelXDimension"] = std::uint32_t(999);
     exif["Exif.GPSInfo.GPSLatitudeRef"] = "N";
     exif["Exif.GPSInfo.GPSLatitude"] = "38/1 42/1 3120/100";
-    const QByteArray thumbnail = encode(QImage(16, 12, QImage::Format_RGB32), "jpeg");
+    const QByteArray thumbnail = encodedImage(QImage(16, 12, QImage::Format_RGB32), "jpeg");
     Exiv2::ExifThumb(exif).setJpegThumbnail(
         reinterpret_cast<const Exiv2::byte *>(thumbnail.constData()), long(thumbnail.size()));
     if (image->checkMode(Exiv2::mdIptc) & Exiv2::amWrite)
@@ -165,14 +155,14 @@ void TestPhotoMetadata::embed()
     target.setColorSpace(QColorSpace::DisplayP3);
     QStringList warnings = { QStringLiteral("stale") };
     const PhotoMetadata metadata
-        = PhotoMetadata::fromBytes(tagged(encode(target, targetFormat), 6), &warnings);
+        = PhotoMetadata::fromBytes(tagged(encodedImage(target, targetFormat), 6), &warnings);
     QVERIFY2(warnings.isEmpty(), qPrintable(warnings.join(u'\n')));
     QVERIFY2(metadata.value(QStringLiteral("Exif.Image.Make")) == QLatin1String("Loomcam"),
              "the target's metadata was not read");
     QVERIFY2(metadata.value(QStringLiteral("Exif.Image.InterColorProfile")).isNull(),
              "the target's colour profile was taken for metadata");
 
-    const QByteArray plain = encode(testImage(), resultFormat);
+    const QByteArray plain = encodedImage(testImage(), resultFormat);
     QString warning;
     const QByteArray result = metadata.embedInto(plain, &warning);
     QVERIFY2(warning.isEmpty(), qPrintable(warning));
@@ -220,14 +210,14 @@ void TestPhotoMetadata::orientation()
     QFETCH(int, orientation);
     QFETCH(int, clockwise);
 
-    const QByteArray file = tagged(encode(testImage(), "jpeg"), orientation);
+    const QByteArray file = tagged(encodedImage(testImage(), "jpeg"), orientation);
     const QImage stored = decode(file);
     const QImage upright = decode(file, true);
     QVERIFY2(samePixels(upright, stored.transformed(QTransform().rotate(clockwise))),
              "the reader did not turn the pixels upright");
 
     // The result holds upright pixels: read with orientation applied it must not turn again.
-    const QByteArray plain = encode(upright, "jpeg");
+    const QByteArray plain = encodedImage(upright, "jpeg");
     QString warning;
     const QByteArray result = PhotoMetadata::fromBytes(file).embedInto(plain, &warning);
     QVERIFY2(warning.isEmpty(), qPrintable(warning));
@@ -242,8 +232,8 @@ void TestPhotoMetadata::corruptMetadata_data()
 
     // Sound EXIF, IPTC and XMP, with a damaged block before them where that kind's reader
     // takes the first block and ignores the sound one after it.
-    const QByteArray jpeg = tagged(encode(testImage(), "jpeg"), 1);
-    const QByteArray png = tagged(encode(testImage(), "png"), 1);
+    const QByteArray jpeg = tagged(encodedImage(testImage(), "jpeg"), 1);
+    const QByteArray png = tagged(encodedImage(testImage(), "png"), 1);
     const auto row = [](const char *name, const QByteArray &file, const QString &dropped,
                         const QString &warning = QString()) {
         QTest::newRow(name)
@@ -301,7 +291,7 @@ void TestPhotoMetadata::corruptMetadata()
                  || image.image().colorSpace().iccProfile().isEmpty(),
              "a damaged profile would be written");
 
-    const QByteArray plain = encode(testImage(), "jpeg");
+    const QByteArray plain = encodedImage(testImage(), "jpeg");
     QVERIFY2(decode(metadata.embedInto(plain)) == decode(plain), "the result lost its pixels");
     // Good metadata written into a file that carries damaged metadata keeps its pixels too.
     const PhotoMetadata good = PhotoMetadata::fromBytes(tagged(plain, 1));
@@ -314,8 +304,8 @@ void TestPhotoMetadata::noMetadata_data()
 {
     QTest::addColumn<QByteArray>("contents");
 
-    QTest::newRow("JPEG without metadata") << encode(testImage(), "jpeg");
-    QTest::newRow("BMP") << encode(testImage(), "bmp");
+    QTest::newRow("JPEG without metadata") << encodedImage(testImage(), "jpeg");
+    QTest::newRow("BMP") << encodedImage(testImage(), "bmp");
     QTest::newRow("not an image") << QByteArray("just text\n");
     QTest::newRow("empty file") << QByteArray();
     QTest::newRow("missing file") << QByteArray();
@@ -337,16 +327,17 @@ void TestPhotoMetadata::noMetadata()
 
     // A format that cannot hold metadata is passed through untouched, without a warning.
     QString warning;
-    const PhotoMetadata good = PhotoMetadata::fromBytes(tagged(encode(testImage(), "jpeg"), 1));
-    const QByteArray bmp = encode(testImage(), "bmp");
+    const PhotoMetadata good
+        = PhotoMetadata::fromBytes(tagged(encodedImage(testImage(), "jpeg"), 1));
+    const QByteArray bmp = encodedImage(testImage(), "bmp");
     QVERIFY2(good.embedInto(bmp, &warning) == bmp && warning.isEmpty(), qPrintable(warning));
     QVERIFY2(image.metadata().embedInto(contents) == contents, "empty metadata changed the image");
 }
 
 void TestPhotoMetadata::concurrentUse()
 {
-    const QByteArray tagged = ::tagged(encode(testImage(), "jpeg"), 6);
-    const QByteArray plain = encode(testImage(), "png");
+    const QByteArray tagged = ::tagged(encodedImage(testImage(), "jpeg"), 6);
+    const QByteArray plain = encodedImage(testImage(), "png");
     std::vector<int> failures(4, 0);
     std::vector<std::thread> threads;
     for (std::size_t t = 0; t < failures.size(); ++t) {

@@ -1,9 +1,10 @@
-#ifndef IMAGEBANDS_H
-#define IMAGEBANDS_H
+#ifndef ROWSTRIPS_H
+#define ROWSTRIPS_H
 
-// Helpers the filters share for working on whole scanlines, split into bands of rows that
+// Helpers the filters share for working on whole scanlines, split into strips of rows that
 // run on their own threads.
 
+#include "rgb.h"
 #include "workers.h"
 
 #include <QColorSpace>
@@ -15,24 +16,24 @@
 #include <cstdlib>
 #include <vector>
 
-namespace ImageBands {
+namespace RowStrips {
 
-// Never more bands than this, however many cores there are.
-constexpr int MaxBands = 16;
+// Never more strips than this, however many cores there are.
+constexpr int MaxStrips = 16;
 
 // How many threads share a job of the given number of rows and pixels.
-int bandCount(int rows, qsizetype pixels);
+int stripCount(int rows, qsizetype pixels);
 
-// Runs body(band, first, last) on `bands` consecutive stretches of [0, rows), one thread
-// each as far as the system grants them (the bands stay the same, so the result does too),
-// and rethrows on the calling thread what a band threw.
+// Runs body(strip, first, last) on `strips` consecutive stretches of [0, rows), one thread
+// each as far as the system grants them (the strips stay the same, so the result does too),
+// and rethrows on the calling thread what a strip threw.
 template<typename Body>
-void forEachBand(int rows, int bands, const Body &body)
+void forEachStrip(int rows, int strips, const Body &body)
 {
     std::atomic<int> next { 0 };
-    Workers::run(bands, [&] {
-        for (int band = next++; band < bands; band = next++)
-            body(band, qsizetype(rows) * band / bands, qsizetype(rows) * (band + 1) / bands);
+    Workers::run(strips, [&] {
+        for (int strip = next++; strip < strips; strip = next++)
+            body(strip, qsizetype(rows) * strip / strips, qsizetype(rows) * (strip + 1) / strips);
     });
 }
 
@@ -65,7 +66,7 @@ inline Scanlines<QRgb, uchar> writeRows(QImage &image)
 
 // How far the mapped source is from the product: the largest and the mean absolute
 // difference over all pixels and the three channels. `map` turns a source word into the
-// filtered word; the rows are split into `bands` threads.
+// filtered word; the rows are split into `strips` threads.
 struct Deviation
 {
     double largest = 0.0;
@@ -75,28 +76,28 @@ struct Deviation
 template<typename Map>
 Deviation deviation(const Scanlines<const QRgb, const uchar> &sourceRows,
                     const Scanlines<const QRgb, const uchar> &productRows, int width, int height,
-                    int bands, const Map &map)
+                    int strips, const Map &map)
 {
-    std::vector<int> largest(std::size_t(bands), 0);
-    std::vector<quint64> sums(std::size_t(bands), 0);
-    forEachBand(height, bands, [&](int band, qsizetype first, qsizetype last) {
-        int bandLargest = 0;
-        quint64 bandSum = 0;
+    std::vector<int> largest(std::size_t(strips), 0);
+    std::vector<quint64> sums(std::size_t(strips), 0);
+    forEachStrip(height, strips, [&](int strip, qsizetype first, qsizetype last) {
+        int stripLargest = 0;
+        quint64 stripSum = 0;
         for (qsizetype y = first; y < last; ++y) {
             const QRgb *s = sourceRows.row(y);
             const QRgb *p = productRows.row(y);
             for (int x = 0; x < width; ++x) {
                 const QRgb mapped = map(s[x]);
-                for (const int shift : { 16, 8, 0 }) {
+                for (const int shift : Rgb::ChannelShifts) {
                     const int difference
                         = std::abs(int((mapped >> shift) & 0xff) - int((p[x] >> shift) & 0xff));
-                    bandLargest = std::max(bandLargest, difference);
-                    bandSum += quint64(difference);
+                    stripLargest = std::max(stripLargest, difference);
+                    stripSum += quint64(difference);
                 }
             }
         }
-        largest[std::size_t(band)] = bandLargest;
-        sums[std::size_t(band)] = bandSum;
+        largest[std::size_t(strip)] = stripLargest;
+        sums[std::size_t(strip)] = stripSum;
     });
     Deviation result;
     const qsizetype pixels = qsizetype(width) * height;
@@ -132,20 +133,20 @@ QImage mapImage(const QImage &image, const Map &map)
     const int height = image.height();
     const auto inRows = readRows(words);
     const auto outRows = writeRows(result);
-    forEachBand(height, bandCount(height, qsizetype(width) * height),
-                [&](int, qsizetype first, qsizetype last) {
-                    for (qsizetype y = first; y < last; ++y) {
-                        const QRgb *in = inRows.row(y);
-                        QRgb *out = outRows.row(y);
-                        for (int x = 0; x < width; ++x)
-                            out[x] = map(in[x]);
-                    }
-                });
+    forEachStrip(height, stripCount(height, qsizetype(width) * height),
+                 [&](int, qsizetype first, qsizetype last) {
+                     for (qsizetype y = first; y < last; ++y) {
+                         const QRgb *in = inRows.row(y);
+                         QRgb *out = outRows.row(y);
+                         for (int x = 0; x < width; ++x)
+                             out[x] = map(in[x]);
+                     }
+                 });
     finishResult(result, image.format());
     result.setColorSpace(image.colorSpace());
     return result;
 }
 
-} // namespace ImageBands
+} // namespace RowStrips
 
-#endif // IMAGEBANDS_H
+#endif // ROWSTRIPS_H

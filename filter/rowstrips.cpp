@@ -1,11 +1,11 @@
-#include "imagebands.h"
+#include "rowstrips.h"
 
 #include <QThread>
 
 #include <algorithm>
 #include <new>
 
-namespace ImageBands {
+namespace RowStrips {
 
 namespace {
 
@@ -33,11 +33,11 @@ bool isDirect(QImage::Format format)
 
 } // namespace
 
-int bandCount(int rows, qsizetype pixels)
+int stripCount(int rows, qsizetype pixels)
 {
     if (pixels < ParallelThreshold)
         return 1;
-    return std::clamp(QThread::idealThreadCount(), 1, std::clamp(rows, 1, MaxBands));
+    return std::clamp(QThread::idealThreadCount(), 1, std::clamp(rows, 1, MaxStrips));
 }
 
 QImage pixelWords(const QImage &image)
@@ -112,4 +112,4 @@ void finishResult(QImage &result, QImage::Format format)
     }
 }
 
-} // namespace ImageBands
+} // namespace RowStrips

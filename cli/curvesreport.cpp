@@ -1,10 +1,11 @@
-#include "filterreport.h"
+#include "curvesreport.h"
+
+#include "reportstyle.h"
+#include "rgb.h"
 
 #include <cstdlib>
 
 namespace {
-
-const char *const ChannelNames[3] = { "red", "green", "blue" };
 
 // Lists at most this many levels; the rest is counted.
 constexpr int ListedLevels = 8;
@@ -22,11 +23,11 @@ QString levelList(const QList<int> &levels)
 
 } // namespace
 
-FilterReport::FilterReport(const CurvesFilter &filter)
+CurvesReport::CurvesReport(const CurvesFilter &filter)
     : m_tables(filter.levelTables())
 { }
 
-bool FilterReport::isIdentity() const
+bool CurvesReport::isIdentity() const
 {
     for (const CurvesFilter::LevelTable &table : m_tables) {
         for (int level = 0; level < 256; ++level) {
@@ -37,12 +38,11 @@ bool FilterReport::isIdentity() const
     return true;
 }
 
-QStringList FilterReport::lines() const
+QStringList CurvesReport::lines() const
 {
     QStringList lines;
     lines.append(QStringLiteral("Kind: curves filter (Separate curves, FilterType 1)"));
-    lines.append(QStringLiteral("Identity: %1")
-                     .arg(isIdentity() ? QStringLiteral("yes") : QStringLiteral("no")));
+    lines.append(QStringLiteral("Identity: %1").arg(ReportStyle::yesNo(isIdentity())));
     lines.append(QStringLiteral("Largest deviation from identity:"));
     for (int c = 0; c < 3; ++c)
         lines.append(deviationLine(c));
@@ -50,7 +50,7 @@ QStringList FilterReport::lines() const
     return lines;
 }
 
-QString FilterReport::deviationLine(int channel) const
+QString CurvesReport::deviationLine(int channel) const
 {
     const CurvesFilter::LevelTable &table = m_tables[channel];
     // 64 bits: a hand-edited value near the int limits is far from every level.
@@ -66,7 +66,7 @@ QString FilterReport::deviationLine(int channel) const
             levels.append(level);
     }
 
-    const QString name = QLatin1String(ChannelNames[channel]);
+    const QString name = QLatin1String(Rgb::ChannelNames[channel]);
     if (levels.isEmpty())
         return QStringLiteral("  %1: none (identity)").arg(name);
     const int first = levels.constFirst();
@@ -81,7 +81,7 @@ QString FilterReport::deviationLine(int channel) const
     return line;
 }
 
-QString FilterReport::outOfRangeLine() const
+QString CurvesReport::outOfRangeLine() const
 {
     QStringList found;
     int count = 0;
@@ -92,7 +92,7 @@ QString FilterReport::outOfRangeLine() const
                 continue;
             if (++count <= ListedLevels)
                 found.append(QStringLiteral("%1 %2 -> %3")
-                                 .arg(QLatin1String(ChannelNames[c]))
+                                 .arg(QLatin1String(Rgb::ChannelNames[c]))
                                  .arg(level)
                                  .arg(value));
         }
