@@ -124,11 +124,12 @@ int main(int argc, char **argv)
     }
     QString error;
     const QByteArray png = ImageFile::encode(drawArrow(), "png", -1, &error);
-    if (png.isEmpty()
-        || DurableFile::write(arguments.at(1), png, DurableFile::Mode::Replace, &error)
-            != DurableFile::Result::Written) {
-        err << "Cannot write " << arguments.at(1) << ": " << error << '\n';
-        return 1;
+    if (!png.isEmpty()) {
+        const Outcome<void> written = DurableFile::write(arguments.at(1), png);
+        if (written.ok())
+            return 0;
+        error = written.error();
     }
-    return 0;
+    err << "Cannot write " << arguments.at(1) << ": " << error << '\n';
+    return 1;
 }

@@ -24,12 +24,12 @@ bool parseStrength(const CommandLine &line, const QCommandLineOption &option, do
 
 std::unique_ptr<Look> loadLook(const QString &path)
 {
-    QString error;
-    QString warning;
-    std::unique_ptr<Look> look = LookFile::read(path, &error, &warning);
-    if (!look)
-        Console::reportFailure(path, error);
-    else if (!warning.isEmpty())
+    LookFile::Loaded loaded = LookFile::read(path);
+    if (!loaded.look.ok()) {
+        Console::reportFailure(path, loaded.look.error());
+        return nullptr;
+    }
+    for (const QString &warning : std::as_const(loaded.warnings))
         Console::reportFailure(path, QStringLiteral("warning: ") + warning);
-    return look;
+    return std::move(loaded.look.value());
 }

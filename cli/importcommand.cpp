@@ -41,8 +41,8 @@ int ImportCommand::run()
         return CommandLine::Failure;
     }
     CubeFile cube;
-    if (!cube.read(&file)) {
-        Console::reportFailure(cubePath, cube.errorString());
+    if (const Outcome<void> read = cube.read(&file); !read.ok()) {
+        Console::reportFailure(cubePath, read.error());
         return CommandLine::Failure;
     }
     if (cube.kind() != CubeFile::Kind::Table1D) {

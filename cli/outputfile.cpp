@@ -51,18 +51,13 @@ bool OutputFile::confirmWritable(const QStringList &inputs) const
 
 Outcome<void> OutputFile::write(const QByteArray &contents) const
 {
-    QString error;
-    switch (DurableFile::write(
-        m_path, contents, m_overwrite ? DurableFile::Mode::Replace : DurableFile::Mode::CreateNew,
-        &error)) {
-    case DurableFile::Result::Written:
+    const Outcome<void> stored = DurableFile::write(
+        m_path, contents, m_overwrite ? DurableFile::Mode::Replace : DurableFile::Mode::CreateNew);
+    if (stored.ok())
         return {};
-    case DurableFile::Result::AlreadyExists:
+    if (DurableFile::nameTaken(stored))
         return Outcome<void>::failure(AlreadyExists);
-    case DurableFile::Result::Failed:
-        break;
-    }
-    return Outcome<void>::failure(QStringLiteral("cannot write: ") + error);
+    return Outcome<void>::failure(QStringLiteral("cannot write: ") + stored.error());
 }
 
 Outcome<void> OutputFile::writeImage(const QImage &image, const QByteArray &format,

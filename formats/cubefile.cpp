@@ -308,7 +308,22 @@ bool CubeFile::finish()
     return true;
 }
 
-bool CubeFile::read(QIODevice *device)
+Outcome<void> CubeFile::read(QIODevice *device)
+{
+    if (!parse(device))
+        return Outcome<void>::failure(m_error);
+    return {};
+}
+
+Outcome<void> CubeFile::read(const QByteArray &contents)
+{
+    QByteArray bytes = contents;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::ReadOnly);
+    return read(&buffer);
+}
+
+bool CubeFile::parse(QIODevice *device)
 {
     reset();
     m_error.clear();
@@ -349,12 +364,4 @@ bool CubeFile::read(QIODevice *device)
             return false;
     }
     return finish();
-}
-
-bool CubeFile::read(const QByteArray &contents)
-{
-    QByteArray bytes = contents;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::ReadOnly);
-    return read(&buffer);
 }

@@ -4,6 +4,7 @@
 #include "areamapping.h"
 #include "curvesfilter.h"
 #include "lutlimits.h"
+#include "outcome.h"
 
 #include <QByteArray>
 #include <QByteArrayView>
@@ -36,11 +37,10 @@ public:
 
     static constexpr int MaxLineLength = LutLimits::MaxLineLength;
 
-    // Parses the whole file; false with errorString() set when it is not a usable LUT.
-    bool read(QIODevice *device);
-    bool read(const QByteArray &contents);
-    // One line, starting with "line N: " where a line is at fault.
-    QString errorString() const { return m_error; }
+    // Parses the whole file; fails when it is not a usable LUT, with one line starting with
+    // "line N: " where a line is at fault.
+    Outcome<void> read(QIODevice *device);
+    Outcome<void> read(const QByteArray &contents);
 
     // Whether a file starting with these bytes reads as a .cube: its first line that is
     // neither blank nor a comment starts with a .cube keyword.
@@ -93,7 +93,9 @@ private:
     static Fields split(QByteArrayView text);
     static bool parseNumbers(const Fields &fields, int first, int count, double *numbers);
 
+    bool parse(QIODevice *device);
     void reset();
+    // Forgets what was read and keeps the line why, for read() to give back.
     bool fail(qint64 line, const QString &problem);
     bool parseKeyword(qint64 line, const Fields &fields);
     bool parseSize(qint64 line, const Fields &fields, bool is3D);

@@ -93,13 +93,13 @@ std::unique_ptr<MixingFilter> mixing(const FilterSettings &settings, int *unread
 std::unique_ptr<CurvesFilter> loadCurves(const QString &path)
 {
     FilterSettings settings;
-    return settings.read(path) ? curves(settings) : nullptr;
+    return settings.read(path).ok() ? curves(settings) : nullptr;
 }
 
 std::unique_ptr<MixingFilter> loadMixing(const QString &path)
 {
     FilterSettings settings;
-    return settings.read(path) ? mixing(settings) : nullptr;
+    return settings.read(path).ok() ? mixing(settings) : nullptr;
 }
 
 QByteArray text(const CurvesFilter &filter) { return settingsOf(filter).text(); }

@@ -71,17 +71,25 @@ ReadResult readFile(const QString &path, QByteArray *contents)
 
 } // namespace
 
-bool FilterSettings::read(const QString &path)
+Outcome<void> FilterSettings::read(const QString &path)
 {
     QByteArray contents;
     const ReadResult result = readFile(path, &contents);
     if (result == ReadResult::Read)
         return parse(contents);
-    if (result == ReadResult::NotAFile)
-        return fail(0, QString());
+    if (result == ReadResult::NotAFile) {
+        fail(0, QString());
+        return Outcome<void>::failure(m_error);
+    }
     m_entries.clear();
-    m_error = QStringLiteral("cannot read file");
-    return false;
+    return Outcome<void>::failure(QStringLiteral("cannot read file"));
+}
+
+Outcome<void> FilterSettings::parse(const QByteArray &contents)
+{
+    if (!parseText(contents))
+        return Outcome<void>::failure(m_error);
+    return {};
 }
 
 bool FilterSettings::fail(qint64 line, const QString &problem)
@@ -95,7 +103,7 @@ bool FilterSettings::fail(qint64 line, const QString &problem)
     return false;
 }
 
-bool FilterSettings::parse(const QByteArray &contents)
+bool FilterSettings::parseText(const QByteArray &contents)
 {
     m_entries.clear();
     m_error.clear();
@@ -240,5 +248,5 @@ QByteArray FilterSettings::text() const
 
 bool FilterSettings::save(const QString &path) const
 {
-    return DurableFile::write(path, text()) == DurableFile::Result::Written;
+    return DurableFile::write(path, text()).ok();
 }

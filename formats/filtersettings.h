@@ -1,6 +1,8 @@
 #ifndef FILTERSETTINGS_H
 #define FILTERSETTINGS_H
 
+#include "outcome.h"
+
 #include <QByteArray>
 #include <QMap>
 #include <QString>
@@ -23,13 +25,11 @@ class FilterSettings
 public:
     static constexpr qint64 MaxFileSize = 1024 * 1024;
 
-    // Reads the file once; false, with errorString() set, when it cannot be a filter file.
-    bool read(const QString &path);
+    // Reads the file once; fails when it cannot be a filter file, with one line: "not a
+    // filter file", with ": line N: <problem>" where a line is at fault, or "cannot read file".
+    Outcome<void> read(const QString &path);
     // The same on a file's contents.
-    bool parse(const QByteArray &contents);
-    // One line: "not a filter file", with ": line N: <problem>" where a line is at fault, or
-    // "cannot read file".
-    QString errorString() const { return m_error; }
+    Outcome<void> parse(const QByteArray &contents);
 
     // The value of an integer key; 0, with *ok false, when it is missing or does not convert
     // to a 32-bit signed integer.
@@ -46,6 +46,8 @@ public:
     bool save(const QString &path) const;
 
 private:
+    bool parseText(const QByteArray &contents);
+    // Forgets the entries and keeps the line why, for read() and parse() to give back.
     bool fail(qint64 line, const QString &problem);
     bool parseLine(qint64 line, QByteArrayView text, bool *topLevel);
 

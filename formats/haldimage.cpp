@@ -41,17 +41,15 @@ bool HaldImage::looksLikeImage(QByteArrayView start)
     return !QImageReader::imageFormat(&buffer).isEmpty();
 }
 
-bool HaldImage::fail(const QString &problem)
+Outcome<void> HaldImage::fail(const QString &problem)
 {
     m_lattice = {};
     m_level = 0;
-    m_error = problem;
-    return false;
+    return Outcome<void>::failure(problem);
 }
 
-bool HaldImage::read(const QByteArray &bytes)
+Outcome<void> HaldImage::read(const QByteArray &bytes)
 {
-    m_error.clear();
     // libpng would print its own line about a PNG file whose layout is broken.
     if (bytes.startsWith("\x89PNG\r\n\x1a\n")) {
         const QString problem = PngChunks::problem(bytes);
@@ -122,5 +120,5 @@ bool HaldImage::read(const QByteArray &bytes)
     }
     m_lattice = std::move(lattice);
     m_level = level;
-    return true;
+    return {};
 }

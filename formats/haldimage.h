@@ -2,6 +2,7 @@
 #define HALDIMAGE_H
 
 #include "areamapping.h"
+#include "outcome.h"
 
 #include <QByteArray>
 #include <QByteArrayView>
@@ -16,10 +17,9 @@
 class HaldImage
 {
 public:
-    // Decodes the image file's bytes; false, with errorString() set, when they hold no Hald
-    // CLUT. The image's size is checked before its pixels are decoded.
-    bool read(const QByteArray &bytes);
-    QString errorString() const { return m_error; }
+    // Decodes the image file's bytes; fails, with one line why, when they hold no Hald CLUT.
+    // The image's size is checked before its pixels are decoded.
+    Outcome<void> read(const QByteArray &bytes);
 
     // The largest file read: a level-16 image of 16-bit RGBA, uncompressed, and its headers.
     static qint64 maxFileSize();
@@ -38,11 +38,11 @@ public:
     std::vector<AreaMapping::Entry> takeLattice() { return std::move(m_lattice); }
 
 private:
-    bool fail(const QString &problem);
+    // Forgets anything read before.
+    Outcome<void> fail(const QString &problem);
 
     std::vector<AreaMapping::Entry> m_lattice;
     int m_level = 0;
-    QString m_error;
 };
 
 #endif // HALDIMAGE_H

@@ -44,13 +44,13 @@ bool readUpTo(QFile *file, qint64 limit, QByteArray *bytes)
     return file->error() == QFileDevice::NoError;
 }
 
-std::unique_ptr<Look> readCube(QFile *file, QString *error)
+using LookOutcome = Outcome<std::unique_ptr<Look>>;
+
+LookOutcome readCube(QFile *file)
 {
     CubeFile cube;
-    if (!cube.read(file)) {
-        *error = cube.errorString();
-        return nullptr;
-    }
+    if (const Outcome<void> read = cube.read(file); !read.ok())
+        return LookOutcome::failure(read.error());
     if (cube.kind() == CubeFile::Kind::Table1D)
         return std::make_unique<Look>(
             CurvesFilter::fromTables(cube.levels(0), cube.levels(1), cube.levels(2)));
@@ -60,48 +60,39 @@ std::unique_ptr<Look> readCube(QFile *file, QString *error)
         AreaMapping::fromTable(size, cube.takeLattice(), input ? &*input : nullptr));
 }
 
-std::unique_ptr<Look> readHald(QFile *file, QString *error)
+LookOutcome readHald(QFile *file)
 {
     QByteArray bytes;
-    if (!readUpTo(file, HaldImage::maxFileSize(), &bytes)) {
-        *error = QStringLiteral("cannot read file");
-        return nullptr;
-    }
-    if (bytes.size() > HaldImage::maxFileSize()) {
-        *error = QStringLiteral("not a Hald CLUT image (over %1 MB, more than any takes)")
-                     .arg(HaldImage::maxFileSize() >> 20);
-        return nullptr;
-    }
+    if (!readUpTo(file, HaldImage::maxFileSize(), &bytes))
+        return LookOutcome::failure(QStringLiteral("cannot read file"));
+    if (bytes.size() > HaldImage::maxFileSize())
+        return LookOutcome::failure(
+            QStringLiteral("not a Hald CLUT image (over %1 MB, more than any takes)")
+                .arg(HaldImage::maxFileSize() >> 20));
     HaldImage hald;
-    if (!hald.read(bytes)) {
-        *error = hald.errorString();
-        return nullptr;
-    }
+    if (const Outcome<void> read = hald.read(bytes); !read.ok())
+        return LookOutcome::failure(read.error());
     const int size = hald.size();
     return std::make_unique<Look>(AreaMapping::fromTable(size, hald.takeLattice()));
 }
 
-std::unique_ptr<Look> readFilterFile(QFile *file, QString *error, QString *warning)
+LookOutcome readFilterFile(QFile *file, QStringList *warnings)
 {
     QByteArray bytes;
-    if (!readUpTo(file, FilterSettings::MaxFileSize, &bytes)) {
-        *error = QStringLiteral("cannot read file");
-        return nullptr;
-    }
+    if (!readUpTo(file, FilterSettings::MaxFileSize, &bytes))
+        return LookOutcome::failure(QStringLiteral("cannot read file"));
     FilterSettings settings;
-    if (!settings.parse(bytes)) {
-        *error = settings.errorString();
-        return nullptr;
-    }
+    if (const Outcome<void> parsed = settings.parse(bytes); !parsed.ok())
+        return LookOutcome::failure(parsed.error());
     // Keys that are missing or not numbers read as 0: curves have 3 x 256 of them, mixing
     // curves 9 x 256.
     int unread = 0;
-    const auto reportUnread = [warning, &unread](int keys) {
-        if (warning && unread > 0)
-            *warning = QStringLiteral("%1 of %2 level keys are missing or not numbers; they read "
-                                      "as 0")
-                           .arg(unread)
-                           .arg(keys);
+    const auto reportUnread = [warnings, &unread](int keys) {
+        if (unread > 0)
+            warnings->append(QStringLiteral("%1 of %2 level keys are missing or not numbers; "
+                                            "they read as 0")
+                                 .arg(unread)
+                                 .arg(keys));
     };
     if (std::unique_ptr<CurvesFilter> curves = FilterFile::curves(settings, &unread)) {
         reportUnread(3 * 256);
@@ -111,8 +102,43 @@ std::unique_ptr<Look> readFilterFile(QFile *file, QString *error, QString *warni
         reportUnread(9 * 256);
         return std::make_unique<Look>(std::move(mixing));
     }
-    *error = QStringLiteral("not a filter file");
-    return nullptr;
+    return LookOutcome::failure(QStringLiteral("not a filter file"));
+}
+
+LookOutcome readLook(const QString &path, QStringList *warnings)
+{
+    // Without O_NONBLOCK, a FIFO put in the file's place would block the open.
+    const int fd
+        = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0)
+        return LookOutcome::failure(errno == ENOENT || path.isEmpty()
+                                        ? QStringLiteral("no such file")
+                                        : QStringLiteral("cannot read file"));
+    QFile file;
+    struct stat status;
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)
+        || !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return LookOutcome::failure(QStringLiteral("not a filter file"));
+    }
+
+    const QString suffix = QFileInfo(path).suffix();
+    if (isOtherLutSuffix(suffix))
+        return LookOutcome::failure(
+            QStringLiteral("unsupported look format (.%1): convert it to .cube")
+                .arg(suffix.toLower()));
+    // A filter file's and a .cube's names say what they are; other files are known by what
+    // they hold.
+    if (suffix.compare(QLatin1String("cml"), Qt::CaseInsensitive) == 0)
+        return readFilterFile(&file, warnings);
+    if (suffix.compare(QLatin1String("cube"), Qt::CaseInsensitive) == 0)
+        return readCube(&file);
+    const QByteArray start = file.peek(SniffLength);
+    if (HaldImage::looksLikeImage(start))
+        return readHald(&file);
+    if (CubeFile::looksLikeCube(start))
+        return readCube(&file);
+    return readFilterFile(&file, warnings);
 }
 
 // The file each kind is kept in.
@@ -181,45 +207,11 @@ struct Writer
 
 namespace LookFile {
 
-std::unique_ptr<Look> read(const QString &path, QString *error, QString *warning)
+Loaded read(const QString &path)
 {
-    if (warning)
-        warning->clear();
-    // Without O_NONBLOCK, a FIFO put in the file's place would block the open.
-    const int fd
-        = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    if (fd < 0) {
-        *error = errno == ENOENT || path.isEmpty() ? QStringLiteral("no such file")
-                                                   : QStringLiteral("cannot read file");
-        return nullptr;
-    }
-    QFile file;
-    struct stat status;
-    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)
-        || !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
-        ::close(fd);
-        *error = QStringLiteral("not a filter file");
-        return nullptr;
-    }
-
-    const QString suffix = QFileInfo(path).suffix();
-    if (isOtherLutSuffix(suffix)) {
-        *error = QStringLiteral("unsupported look format (.%1): convert it to .cube")
-                     .arg(suffix.toLower());
-        return nullptr;
-    }
-    // A filter file's and a .cube's names say what they are; other files are known by what
-    // they hold.
-    if (suffix.compare(QLatin1String("cml"), Qt::CaseInsensitive) == 0)
-        return readFilterFile(&file, error, warning);
-    if (suffix.compare(QLatin1String("cube"), Qt::CaseInsensitive) == 0)
-        return readCube(&file, error);
-    const QByteArray start = file.peek(SniffLength);
-    if (HaldImage::looksLikeImage(start))
-        return readHald(&file, error);
-    if (CubeFile::looksLikeCube(start))
-        return readCube(&file, error);
-    return readFilterFile(&file, error, warning);
+    QStringList warnings;
+    LookOutcome look = readLook(path, &warnings);
+    return { std::move(look), std::move(warnings) };
 }
 
 QByteArray text(const Look &look, const QString &title) { return look.visit(Text { look, title }); }

@@ -2,9 +2,11 @@
 #define LOOKFILE_H
 
 #include "lutwriter.h"
+#include "outcome.h"
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 #include <memory>
 
@@ -16,10 +18,16 @@ class Look;
 // are read once, whatever it turns out to be.
 namespace LookFile {
 
-// The look in the file; null, with one line in *error, when it holds none. *warning, when
-// given, gets one line when levels of a filter file read as 0 because their keys are missing
-// or not numbers, and is empty otherwise.
-std::unique_ptr<Look> read(const QString &path, QString *error, QString *warning = nullptr);
+struct Loaded
+{
+    // The look in the file, or one line why it holds none.
+    Outcome<std::unique_ptr<Look>> look;
+    // One line when levels of a filter file read as 0 because their keys are missing or not
+    // numbers; otherwise none.
+    QStringList warnings;
+};
+
+Loaded read(const QString &path);
 
 // The file a look is kept in: a filter file for curves and mixing curves, a 3D .cube of its
 // own lattice for a mapping; and that file's suffix, "cml" or "cube".

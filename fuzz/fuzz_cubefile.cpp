@@ -16,8 +16,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const QByteArray contents
         = QByteArray::fromRawData(reinterpret_cast<const char *>(data), qsizetype(size));
     CubeFile file;
-    if (!file.read(contents)) {
-        const QString error = file.errorString();
+    if (const Outcome<void> read = file.read(contents); !read.ok()) {
+        const QString &error = read.error();
         if (error.isEmpty() || error.contains(QLatin1Char('\n')))
             std::abort();
         return 0;

@@ -16,7 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const QByteArray contents
         = QByteArray::fromRawData(reinterpret_cast<const char *>(data), qsizetype(size));
     FilterSettings settings;
-    if (!settings.parse(contents))
+    if (!settings.parse(contents).ok())
         return 0;
     int unread = 0;
     if (const std::unique_ptr<CurvesFilter> curves = FilterFile::curves(settings, &unread))

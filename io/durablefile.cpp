@@ -26,7 +26,11 @@
 namespace {
 
 using DurableFile::Mode;
-using DurableFile::Result;
+
+// What one attempt came to; write() turns it into an Outcome.
+enum class Result { Written, AlreadyExists, Failed };
+
+const QString AlreadyExists = QStringLiteral("already exists");
 
 // Temporaries are named ".NAME.chromaloom-RANDOM.tmp", RANDOM being a 64-bit number written
 // with exactly 13 characters of [0-9a-z]; that alone marks one left behind by a killed writer.
@@ -362,17 +366,24 @@ private:
 
 } // namespace
 
-Result DurableFile::write(const QString &path, const QByteArray &contents, Mode mode,
-                          QString *error)
+Outcome<void> DurableFile::write(const QString &path, const QByteArray &contents, Mode mode)
 {
-    if (path.isEmpty()) {
-        if (error)
-            *error = QStringLiteral("no file name");
-        return Result::Failed;
-    }
+    if (path.isEmpty())
+        return Outcome<void>::failure(QStringLiteral("no file name"));
     Writer writer(path, contents, mode);
-    const Result result = writer.run();
-    if (error)
-        *error = writer.error();
-    return result;
+    switch (writer.run()) {
+    case Result::Written:
+        break;
+    case Result::AlreadyExists:
+        return Outcome<void>::failure(AlreadyExists);
+    case Result::Failed:
+        return Outcome<void>::failure(writer.error());
+    }
+    return {};
+}
+
+bool DurableFile::nameTaken(const Outcome<void> &written)
+{
+    // No other failure reads so: the rest are the system's reasons or our own other lines.
+    return !written.ok() && written.error() == AlreadyExists;
 }

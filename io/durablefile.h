@@ -1,6 +1,8 @@
 #ifndef DURABLEFILE_H
 #define DURABLEFILE_H
 
+#include "outcome.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -30,11 +32,13 @@ enum class Mode {
     CreateNew, // the file appears only when complete and never replaces an existing one
 };
 
-enum class Result { Written, AlreadyExists, Failed };
+// Writes contents to path. A failure's line is the reason alone ("No space left on device",
+// "not a regular file"), for the caller to put after its own words; when CreateNew finds the
+// name taken it is "already exists", nothing is written, and nameTaken() tells it apart.
+Outcome<void> write(const QString &path, const QByteArray &contents, Mode mode = Mode::Replace);
 
-// Writes contents to path. On failure, *error (when given) holds one line saying why.
-Result write(const QString &path, const QByteArray &contents, Mode mode = Mode::Replace,
-             QString *error = nullptr);
+// Whether a write failed only because CreateNew found the name taken.
+bool nameTaken(const Outcome<void> &written);
 
 } // namespace DurableFile
 

@@ -38,17 +38,12 @@ Written write(const QString &path, const QImage &image, const QByteArray &format
         if (!warning.isEmpty())
             written.warnings.append(warning);
     }
-    switch (DurableFile::write(path, photo, mode, &error)) {
-    case DurableFile::Result::Written:
-        break;
-    case DurableFile::Result::AlreadyExists:
-        written.nameTaken = true;
-        written.outcome = Outcome<void>::failure(QStringLiteral("already exists"));
-        break;
-    case DurableFile::Result::Failed:
-        written.outcome = Outcome<void>::failure(QStringLiteral("cannot write: ") + error);
-        break;
-    }
+    const Outcome<void> stored = DurableFile::write(path, photo, mode);
+    written.nameTaken = DurableFile::nameTaken(stored);
+    if (!stored.ok() && !written.nameTaken)
+        written.outcome = Outcome<void>::failure(QStringLiteral("cannot write: ") + stored.error());
+    else
+        written.outcome = stored;
     return written;
 }
 

@@ -846,9 +846,9 @@ void TestCli::methods()
     QVERIFY(!QImage(path(u"plot.png"_s)).isNull());
 
     QCOMPARE(run(u"apply %1 before.png -o out.png"_s.arg(output)).exitCode, 0);
-    QString error;
-    const std::unique_ptr<Look> look = LookFile::read(path(output), &error);
-    QVERIFY2(look, qPrintable(error));
+    LookFile::Loaded learnt = LookFile::read(path(output));
+    QVERIFY2(learnt.look.ok(), qPrintable(learnt.look.error()));
+    const std::unique_ptr<Look> look = std::move(learnt.look.value());
     QCOMPARE(QImage(path(u"out.png"_s)).convertToFormat(QImage::Format_RGB32), look->apply(source));
     // The learnt look reproduces the product, as its generation message said.
     const double mid = QString::fromLatin1(generated.out)
@@ -861,8 +861,9 @@ void TestCli::methods()
     QCOMPARE(run(u"export %1 -o hald.png"_s.arg(output)).exitCode, 0);
     const Run oneD = run(u"export %1 -o look1d.cube"_s.arg(output));
     QCOMPARE(oneD.exitCode, method == u"curves"_s ? 0 : 1);
-    const std::unique_ptr<Look> lattice = LookFile::read(path(u"look3d.cube"_s), &error);
-    QVERIFY2(lattice, qPrintable(error));
+    LookFile::Loaded exported = LookFile::read(path(u"look3d.cube"_s));
+    QVERIFY2(exported.look.ok(), qPrintable(exported.look.error()));
+    const std::unique_ptr<Look> lattice = std::move(exported.look.value());
     QVERIFY2(largestChannelDifference(lattice->apply(source), look->apply(source)) <= 3,
              "the 3D .cube holds the look");
 }
@@ -1276,9 +1277,9 @@ void TestCli::haldExport()
     QCOMPARE(QString::fromUtf8(info.out).section(u'\n', 0, 0),
              u"Kind: full area mapping (Full area mapping, 3D lattice 16\u00d716\u00d716)"_s);
     QCOMPARE(run(u"apply hald.png source.png -o out.png"_s).exitCode, 0);
-    QString error;
-    const std::unique_ptr<Look> look = LookFile::read(path(u"hald.png"_s), &error);
-    QVERIFY2(look, qPrintable(error));
+    LookFile::Loaded hald = LookFile::read(path(u"hald.png"_s));
+    QVERIFY2(hald.look.ok(), qPrintable(hald.look.error()));
+    const std::unique_ptr<Look> look = std::move(hald.look.value());
     QCOMPARE(QImage(path(u"out.png"_s)).convertToFormat(QImage::Format_RGB32),
              look->apply(everyLevelImage()));
 }

@@ -139,7 +139,8 @@ void TestCubeFile::reads1D()
     QFETCH(QByteArray, contents);
     QFETCH(Tables, expected);
 
-    QVERIFY2(m_file->read(contents), qPrintable(m_file->errorString()));
+    const Outcome<void> read = m_file->read(contents);
+    QVERIFY2(read.ok(), qPrintable(read.error()));
     QCOMPARE(m_file->kind(), CubeFile::Kind::Table1D);
     for (int c = 0; c < 3; ++c)
         QCOMPARE(m_file->levels(c), expected[std::size_t(c)]);
@@ -230,7 +231,8 @@ void TestCubeFile::reads3D()
     QFETCH(QByteArray, contents);
     QFETCH(ChannelFunction, expected);
 
-    QVERIFY2(m_file->read(contents), qPrintable(m_file->errorString()));
+    const Outcome<void> read = m_file->read(contents);
+    QVERIFY2(read.ok(), qPrintable(read.error()));
     QVERIFY(m_file->kind() != CubeFile::Kind::Table1D);
     const std::unique_ptr<AreaMapping> mapping = mappingOf(*m_file);
     QVERIFY(mapping);
@@ -304,8 +306,9 @@ void TestCubeFile::refuses()
     QFETCH(QByteArray, contents);
     QFETCH(QString, message);
 
-    QVERIFY(!m_file->read(contents));
-    QCOMPARE(m_file->errorString(), message);
+    const Outcome<void> read = m_file->read(contents);
+    QVERIFY(!read.ok());
+    QCOMPARE(read.error(), message);
     // Nothing half-read stays behind to be used.
     QVERIFY(m_file->lattice().empty());
     QVERIFY(!m_file->inputCoordinates());
@@ -331,10 +334,9 @@ void TestCubeFile::corpus()
 
     QFile input(path);
     QVERIFY2(input.open(QIODevice::ReadOnly), qPrintable(path));
-    if (!m_file->read(&input)) {
-        QVERIFY2(!m_file->errorString().isEmpty()
-                     && !m_file->errorString().contains(QLatin1Char('\n')),
-                 qPrintable(m_file->errorString()));
+    if (const Outcome<void> read = m_file->read(&input); !read.ok()) {
+        QVERIFY2(!read.error().isEmpty() && !read.error().contains(QLatin1Char('\n')),
+                 qPrintable(read.error()));
         return;
     }
     for (int c = 0; c < 3; ++c) {
@@ -450,7 +452,8 @@ void TestCubeFile::writerRoundTrip()
     QVERIFY(writer.cube3D(QString(), QString(), LutWriter::Max3DSize + 1).isEmpty());
     const QByteArray text = writer.cube3D(QStringLiteral("look"), QString(), size);
     const QList<QByteArray> lines = text.split('\n');
-    QVERIFY2(m_file->read(text), qPrintable(m_file->errorString()));
+    const Outcome<void> read = m_file->read(text);
+    QVERIFY2(read.ok(), qPrintable(read.error()));
     QCOMPARE(m_file->size(), size);
     QVERIFY(!m_file->inputCoordinates());
     const LatticeEntries lattice = m_file->lattice();
@@ -492,8 +495,9 @@ void TestCubeFile::everySizeReadsBack()
     for (int size = LutLimits::Min3DSize; size <= LutLimits::Max3DSize; ++size) {
         if (AddressSanitized && size > 33 && size != 65 && size != LutLimits::Max3DSize)
             continue;
-        QVERIFY2(m_file->read(writer.cube3D(QStringLiteral("look"), QString(), size)),
-                 qPrintable(m_file->errorString()));
+        const Outcome<void> read
+            = m_file->read(writer.cube3D(QStringLiteral("look"), QString(), size));
+        QVERIFY2(read.ok(), qPrintable(read.error()));
         QCOMPARE(m_file->size(), size);
         QVERIFY(!m_file->inputCoordinates());
         const LatticeEntries &lattice = m_file->lattice();

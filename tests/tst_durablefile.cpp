@@ -31,7 +31,25 @@
 namespace {
 
 using DurableFile::Mode;
-using DurableFile::Result;
+
+enum class Result { Written, AlreadyExists, Failed };
+
+Result resultOf(const Outcome<void> &written)
+{
+    if (written.ok())
+        return Result::Written;
+    return DurableFile::nameTaken(written) ? Result::AlreadyExists : Result::Failed;
+}
+
+// DurableFile::write() as one of the three results the tests compare.
+Result durableWrite(const QString &path, const QByteArray &contents, Mode mode = Mode::Replace,
+                    QString *error = nullptr)
+{
+    const Outcome<void> written = DurableFile::write(path, contents, mode);
+    if (error)
+        *error = written.error();
+    return resultOf(written);
+}
 
 QByteArray readAll(const QString &path)
 {
@@ -322,7 +340,7 @@ void TestDurableFile::write()
         Child setup;
         setup.namedTemporaries = named;
         const int status
-            = runInChild(setup, [&] { return DurableFile::write(path, "new", mode) == result; });
+            = runInChild(setup, [&] { return durableWrite(path, "new", mode) == result; });
         QVERIFY2(exitedWith(status, 0), named ? "named temporary" : "unnamed file");
         QTEST(readAll(path), "expected");
         QCOMPARE(entries(), QStringList { name });
@@ -362,9 +380,8 @@ void TestDurableFile::fullDisk()
         QVERIFY2(writePlain(path, old), "old file");
     const QByteArray contents = pattern(100 * 1024);
 
-    const bool reported = runWithFileSizeLimit(rlim_t(limit), [&] {
-        return DurableFile::write(path, contents, Mode(mode)) == Result::Written;
-    });
+    const bool reported = runWithFileSizeLimit(
+        rlim_t(limit), [&] { return durableWrite(path, contents, Mode(mode)) == Result::Written; });
     QCOMPARE(reported, written);
     if (written)
         QVERIFY2(readAll(path) == contents, "the whole new contents");
@@ -398,7 +415,7 @@ void TestDurableFile::failures()
 
     for (const Mode mode : { Mode::Replace, Mode::CreateNew }) {
         QString error;
-        QCOMPARE(DurableFile::write(target, "new", mode, &error), Result::Failed);
+        QCOMPARE(durableWrite(target, "new", mode, &error), Result::Failed);
         QTEST(error, "error");
     }
     QCOMPARE(readAll(m_dir->filePath(QStringLiteral("file"))), QByteArray("keep"));
@@ -410,7 +427,7 @@ void TestDurableFile::keepsPermissions()
     const QString path = m_dir->filePath(QStringLiteral("private.bin"));
     QVERIFY2(writePlain(path, "old"), "old file");
     QVERIFY2(::chmod(QFile::encodeName(path).constData(), 0600) == 0, "chmod");
-    QCOMPARE(DurableFile::write(path, "new"), Result::Written);
+    QCOMPARE(durableWrite(path, "new"), Result::Written);
 
     struct stat info;
     QVERIFY2(::stat(QFile::encodeName(path).constData(), &info) == 0, "stat");
@@ -419,7 +436,7 @@ void TestDurableFile::keepsPermissions()
     const QString fresh = m_dir->filePath(QStringLiteral("fresh.bin"));
     const mode_t mask = ::umask(022);
     ::umask(mask);
-    QCOMPARE(DurableFile::write(fresh, "new"), Result::Written);
+    QCOMPARE(durableWrite(fresh, "new"), Result::Written);
     QVERIFY2(::stat(QFile::encodeName(fresh).constData(), &info) == 0, "stat");
     QCOMPARE(info.st_mode & 07777, mode_t(0666 & ~mask));
 }
@@ -431,8 +448,8 @@ void TestDurableFile::followsSymbolicLink()
     QVERIFY2(writePlain(target, "old"), "target");
     QVERIFY2(QFile::link(target, link), "symbolic link");
 
-    QCOMPARE(DurableFile::write(link, "new", Mode::CreateNew), Result::AlreadyExists);
-    QCOMPARE(DurableFile::write(link, "new", Mode::Replace), Result::Written);
+    QCOMPARE(durableWrite(link, "new", Mode::CreateNew), Result::AlreadyExists);
+    QCOMPARE(durableWrite(link, "new", Mode::Replace), Result::Written);
     QVERIFY2(QFileInfo(link).isSymLink(), "the link stays a link");
     QCOMPARE(readAll(target), QByteArray("new"));
 }
@@ -462,7 +479,7 @@ void TestDurableFile::specialFiles()
 
     for (const Mode mode : { Mode::Replace, Mode::CreateNew }) {
         QString error;
-        QCOMPARE(DurableFile::write(path, "new", mode, &error), Result::Failed);
+        QCOMPARE(durableWrite(path, "new", mode, &error), Result::Failed);
         QCOMPARE(error, QStringLiteral("not a regular file"));
     }
     const struct stat is = statusOf(special);
@@ -518,7 +535,7 @@ void TestDurableFile::owners()
         setup.asNobody = asNobody;
         setup.namedTemporaries = named;
         const int status
-            = runInChild(setup, [&] { return DurableFile::write(path, "new") == Result::Written; });
+            = runInChild(setup, [&] { return durableWrite(path, "new") == Result::Written; });
         QVERIFY2(exitedWith(status, 0), named ? "named temporary" : "unnamed file");
         QCOMPARE(readAll(path), QByteArray("new"));
         QTEST(ownership(path), "kept");
@@ -574,7 +591,7 @@ void TestDurableFile::extendedAttributes()
         setup.asNobody = asNobody;
         setup.namedTemporaries = named;
         const int status
-            = runInChild(setup, [&] { return DurableFile::write(path, "new") == Result::Written; });
+            = runInChild(setup, [&] { return durableWrite(path, "new") == Result::Written; });
         QVERIFY2(exitedWith(status, 0), named ? "named temporary" : "unnamed file");
         QCOMPARE(readAll(path), QByteArray("new"));
         QCOMPARE(attribute(path, name), kept ? value : QByteArray());
@@ -611,8 +628,8 @@ void TestDurableFile::killed()
     setup.namedTemporaries = named;
     setup.killed = true;
     setup.killedAt = step;
-    const int status = runInChild(
-        setup, [&] { return DurableFile::write(path, "new", mode) != Result::Failed; });
+    const int status
+        = runInChild(setup, [&] { return durableWrite(path, "new", mode) != Result::Failed; });
     QVERIFY2(WIFSIGNALED(status) && WTERMSIG(status) == SIGSYS, "killed on the way");
     QCOMPARE(readAll(path), existing ? QByteArray("old contents") : QByteArray("<unreadable>"));
     QStringList left = entries();
@@ -622,8 +639,7 @@ void TestDurableFile::killed()
     // A minute later the next write into the folder clears the temporary away.
     for (const QString &name : left)
         QVERIFY2(backdate(m_dir->filePath(name), 120), "utimensat");
-    QCOMPARE(DurableFile::write(m_dir->filePath(QStringLiteral("next.bin")), "next"),
-             Result::Written);
+    QCOMPARE(durableWrite(m_dir->filePath(QStringLiteral("next.bin")), "next"), Result::Written);
     QStringList expected { QStringLiteral("next.bin") };
     if (existing)
         expected << QStringLiteral("out.bin");
@@ -688,7 +704,7 @@ void TestDurableFile::staleTemporaries()
     Child setup;
     setup.asNobody = asNobody;
     const int status
-        = runInChild(setup, [&] { return DurableFile::write(photo, "new") == Result::Written; });
+        = runInChild(setup, [&] { return durableWrite(photo, "new") == Result::Written; });
     QVERIFY2(exitedWith(status, 0), "written");
     QCOMPARE(readAll(photo), QByteArray("new"));
     QFETCH(bool, removed);

@@ -276,11 +276,12 @@ void TestFilterFile::loadRefusesHostileFiles()
     QVERIFY(writeFile(path, contents));
     QVERIFY2(!FilterFile::loadCurves(path), "refused before anything is unpacked");
     FilterSettings settings;
-    QVERIFY2(!settings.parse(contents), "the same check on the contents");
-    QCOMPARE(settings.errorString(), error);
-    QString lookError;
-    QVERIFY(!LookFile::read(path, &lookError));
-    QCOMPARE(lookError, error);
+    const Outcome<void> parsed = settings.parse(contents);
+    QVERIFY2(!parsed.ok(), "the same check on the contents");
+    QCOMPARE(parsed.error(), error);
+    const LookFile::Loaded loaded = LookFile::read(path);
+    QVERIFY(!loaded.look.ok());
+    QCOMPARE(loaded.look.error(), error);
 }
 
 void TestFilterFile::readsWhatQSettingsReads_data()
@@ -332,9 +333,9 @@ void TestFilterFile::readsWhatQSettingsReads()
     QVERIFY(writeFile(path, contents));
 
     FilterSettings ours;
-    if (!ours.read(path)) {
+    if (const Outcome<void> read = ours.read(path); !read.ok()) {
         QVERIFY2(QString::fromLatin1(QTest::currentDataTag()).startsWith(u"hostile-"),
-                 qPrintable(ours.errorString()));
+                 qPrintable(read.error()));
         return;
     }
     const QSettings theirs(path, QSettings::IniFormat);
@@ -375,7 +376,8 @@ void TestFilterFile::unreadLevelKeys()
     QFETCH(QByteArray, contents);
     QFETCH(int, filterType);
     FilterSettings settings;
-    QVERIFY2(settings.parse(contents), qPrintable(settings.errorString()));
+    const Outcome<void> parsed = settings.parse(contents);
+    QVERIFY2(parsed.ok(), qPrintable(parsed.error()));
     int unread = -1;
     if (filterType == 1)
         QVERIFY(FilterFile::curves(settings, &unread));
@@ -386,15 +388,14 @@ void TestFilterFile::unreadLevelKeys()
     // LookFile::read() turns the count into one warning line.
     const QString path = m_dir->filePath(QStringLiteral("levels.cml"));
     QVERIFY(writeFile(path, contents));
-    QString error;
-    QString warning;
-    QVERIFY2(LookFile::read(path, &error, &warning), qPrintable(error));
+    const LookFile::Loaded loaded = LookFile::read(path);
+    QVERIFY2(loaded.look.ok(), qPrintable(loaded.look.error()));
     const QString expected = unread == 0
         ? QString()
         : QStringLiteral("%1 of %2 level keys are missing or not numbers; they read as 0")
               .arg(unread)
               .arg(filterType == 1 ? 768 : 2304);
-    QCOMPARE(warning, expected);
+    QCOMPARE(loaded.warnings.join(QLatin1Char('\n')), expected);
 }
 
 void TestFilterFile::textIsWhatQSettingsWrites()

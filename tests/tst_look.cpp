@@ -112,9 +112,9 @@ void TestLook::fileRoundTrip()
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write(LookFile::text(*look, QStringLiteral("look")));
     }
-    QString error;
-    const std::unique_ptr<Look> loaded = LookFile::read(path, &error);
-    QVERIFY2(loaded, qPrintable(error));
+    LookFile::Loaded read = LookFile::read(path);
+    QVERIFY2(read.look.ok(), qPrintable(read.look.error()));
+    const std::unique_ptr<Look> loaded = std::move(read.look.value());
     QCOMPARE(LookFile::suffix(*loaded), LookFile::suffix(*look));
 
     QImage image = randomImage(64, 48, QImage::Format_RGB32, 11);
@@ -151,9 +151,9 @@ void TestLook::loadRefuses()
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write(contents);
     }
-    QString error;
-    QVERIFY2(!LookFile::read(path, &error), "no look");
-    QTEST(error, "error");
+    const LookFile::Loaded loaded = LookFile::read(path);
+    QVERIFY2(!loaded.look.ok(), "no look");
+    QTEST(loaded.look.error(), "error");
 }
 
 void TestLook::strength_data() { fileRoundTrip_data(); }

@@ -277,9 +277,9 @@ void TestLookFiles::readsByContent()
     QFETCH(QString, result);
     const QString path = writeFile(name, contents);
     QVERIFY(!path.isEmpty());
-    QString error;
-    const std::unique_ptr<Look> look = LookFile::read(path, &error);
-    const QString got = !look ? error
+    LookFile::Loaded loaded = LookFile::read(path);
+    const std::unique_ptr<Look> look = loaded.look.ok() ? std::move(loaded.look.value()) : nullptr;
+    const QString got = !look ? loaded.look.error()
         : look->mapping()     ? QStringLiteral("mapping %1").arg(look->mapping()->size())
         : look->curves()      ? QStringLiteral("curves")
                               : QStringLiteral("mixing");
@@ -363,9 +363,9 @@ void TestLookFiles::matchesFloatReference()
         contents = cubeText(recipe);
     }
     const QString path = writeFile(name, contents);
-    QString error;
-    const std::unique_ptr<Look> look = LookFile::read(path, &error);
-    QVERIFY2(look && look->mapping(), qPrintable(error));
+    LookFile::Loaded loaded = LookFile::read(path);
+    QVERIFY2(loaded.look.ok() && loaded.look.value()->mapping(), qPrintable(loaded.look.error()));
+    const std::unique_ptr<Look> look = std::move(loaded.look.value());
 
     const int stride = AddressSanitized ? 13 : 1;
     const QImage colours = everyColour(stride);
@@ -427,7 +427,8 @@ void TestLookFiles::haldRoundTrip()
         = LutWriter(map, LutWriter::Values::AsTheyAre).haldClut(level, depth, &clamped);
     QVERIFY(clamped);
     HaldImage hald;
-    QVERIFY2(hald.read(ImageFile::encode(image, format, -1)), qPrintable(hald.errorString()));
+    const Outcome<void> read = hald.read(ImageFile::encode(image, format, -1));
+    QVERIFY2(read.ok(), qPrintable(read.error()));
     QCOMPARE(hald.level(), level);
     const int size = level * level;
     const std::vector<AreaMapping::Entry> &lattice = hald.lattice();
