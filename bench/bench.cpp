@@ -1,10 +1,14 @@
 // Times generating, applying, saving and loading a filter on a 6000x4000 image pair, next
 // to baselines measured on the same buffers: memcpy, QImage::copy() and the per-pixel
 // implementation; then generating and applying the channel-mixing and area-mapping filters,
-// and the peak memory their generation needs beyond the images. The last line is a JSON
+// and the peak memory their generation needs beyond the images; then a batch of JPEG photos
+// through the command-line tool beside the codec's own floor. The last line is a JSON
 // summary for the pseudo-random pair.
+//
+// `chromaloom-bench --batch [CLI]` times only the batch, with the given tool.
 
 #include "areamapping.h"
+#include "batchbench.h"
 #include "curvesfilter.h"
 #include "filterfile.h"
 #include "mixingfilter.h"
@@ -223,6 +227,10 @@ int main(int argc, char **argv)
     QCoreApplication app(argc, argv);
     if (argc == 3 && QByteArray(argv[1]) == "--peak")
         return printPeak(argv[2]);
+    if (argc >= 2 && QByteArray(argv[1]) == "--batch") {
+        runBatchBench(argc >= 3 ? QString::fromLocal8Bit(argv[2]) : QStringLiteral(CHROMALOOM_CLI));
+        return 0;
+    }
 
     const Figures gradientFigures = measure("gradient", gradient(false), gradient(true));
     const Figures f = measure("pseudo-random", noise(1), noise(2));
@@ -258,6 +266,13 @@ int main(int argc, char **argv)
                         && std::min({ mixingPeakMb, mappingPeakMb, largestMappingPeakMb }) >= 0.0
                     ? "met"
                     : "NOT MET");
+    std::printf("\n");
+    std::fflush(stdout);
+    // In a fresh process: a child's peak memory counts what it shares of its parent's at fork.
+    QProcess batch;
+    batch.setProcessChannelMode(QProcess::ForwardedChannels);
+    batch.start(QCoreApplication::applicationFilePath(), { QStringLiteral("--batch") });
+    batch.waitForFinished(-1);
     std::printf("{\"apply_ms\":%.1f, \"apply_vs_copy\":%.3f, \"apply_vs_memcpy\":%.3f, "
                 "\"apply_speedup\":%.1f, \"generate_ms\":%.1f, \"generate_vs_memcpy\":%.3f, "
                 "\"generate_speedup\":%.1f, \"filter_bytes_per_pixel\":%.4f, \"save_ms\":%.3f, "

@@ -3,6 +3,7 @@
 #include "console.h"
 #include "imagefile.h"
 #include "inputimage.h"
+#include "jpegcodec.h"
 #include "look.h"
 #include "memorybudget.h"
 #include "outputfile.h"
@@ -94,6 +95,8 @@ int BatchApplier::run(const QList<Job> &jobs, const QStringList &inputs)
     std::atomic<int> done { int(jobs.size()) - int(runnable.size()) };
     const int total = int(jobs.size());
     auto work = [&] {
+        // Each worker decodes its photos into the pixels of its previous one.
+        const JpegCodec::ReusedPixels reused;
         for (int i = next++; i < runnable.size(); i = next++) {
             if (!process(runnable[i]))
                 ++failures;

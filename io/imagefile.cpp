@@ -2,6 +2,7 @@
 
 #include "colourprofile.h"
 #include "decodermessages.h"
+#include "jpegcodec.h"
 #include "pngchunks.h"
 
 #include <QBuffer>
@@ -58,6 +59,32 @@ QImage upright(const QImage &image, QImageIOHandler::Transformations transformat
     return turned;
 }
 
+QString overBudget(qint64 pixels, qint64 pixelBudget)
+{
+    return QStringLiteral("the image is %1 MP, more than the %2 MP budget")
+        .arg(megapixels(pixels), megapixels(pixelBudget));
+}
+
+// The profile as read from the file; one that does not parse is dropped with a warning.
+void keepProfile(QImage *image, QStringList *warnings)
+{
+    if (ColourProfile::isDamaged(image->colorSpace())) {
+        image->setColorSpace(QColorSpace());
+        warnings->append(QStringLiteral("the colour profile is damaged and was dropped"));
+    }
+}
+
+// The orientation as Qt's JPEG reader finds it from the header alone, so that a photo whose
+// EXIF Exiv2 refuses as damaged still turns upright, as it did when Qt decoded every JPEG.
+QImageIOHandler::Transformations jpegTransformation(const QByteArray &bytes)
+{
+    QBuffer buffer;
+    buffer.setData(bytes);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer, "jpeg");
+    return reader.transformation();
+}
+
 } // namespace
 
 ImageFile ImageFile::read(const QString &path, qint64 pixelBudget)
@@ -95,6 +122,25 @@ ImageFile ImageFile::fromBytes(const QByteArray &bytes, qint64 pixelBudget)
 {
     ImageFile file;
     const DecoderMessages messages;
+    // Most photos are JPEGs, which TurboJPEG decodes straight into the pixels to be filtered;
+    // it leaves the rest to Qt.
+    JpegCodec::Decoded jpeg = JpegCodec::decode(bytes, pixelBudget);
+    switch (jpeg.status) {
+    case JpegCodec::Decoded::Status::OverBudget:
+        file.m_error = overBudget(qint64(jpeg.size.width()) * jpeg.size.height(), pixelBudget);
+        file.m_exceedsBudget = true;
+        return file;
+    case JpegCodec::Decoded::Status::Decoded:
+        file.m_damage = jpeg.damage;
+        file.m_metadata = PhotoMetadata::fromBytes(bytes, &file.m_warnings);
+        keepProfile(&jpeg.image, &file.m_warnings);
+        file.m_image = upright(jpeg.image, jpegTransformation(bytes));
+        JpegCodec::ReusedPixels::keep(file.m_image);
+        return file;
+    case JpegCodec::Decoded::Status::LeftToQt:
+        break;
+    }
+
     QBuffer buffer;
     buffer.setData(bytes);
     buffer.open(QIODevice::ReadOnly);
@@ -110,9 +156,7 @@ ImageFile ImageFile::fromBytes(const QByteArray &bytes, qint64 pixelBudget)
     // The header tells the size before any memory is taken for the pixels.
     const QSize size = reader.size();
     if (size.isValid() && qint64(size.width()) * size.height() > pixelBudget) {
-        file.m_error
-            = QStringLiteral("the image is %1 MP, more than the %2 MP budget")
-                  .arg(megapixels(qint64(size.width()) * size.height()), megapixels(pixelBudget));
+        file.m_error = overBudget(qint64(size.width()) * size.height(), pixelBudget);
         file.m_exceedsBudget = true;
         return file;
     }
@@ -129,10 +173,7 @@ ImageFile ImageFile::fromBytes(const QByteArray &bytes, qint64 pixelBudget)
                            reader.supportsOption(QImageIOHandler::ImageTransformation)
                                ? reader.transformation()
                                : transformationOf(file.m_metadata.orientation()));
-    if (ColourProfile::isDamaged(image.colorSpace())) {
-        file.m_image.setColorSpace(QColorSpace());
-        file.m_warnings.append(QStringLiteral("the colour profile is damaged and was dropped"));
-    }
+    keepProfile(&file.m_image, &file.m_warnings);
     return file;
 }
 
@@ -152,6 +193,12 @@ QByteArray ImageFile::encode(const QImage &image, const QByteArray &format, int 
         if (!colour.isValid() && warning)
             *warning = QStringLiteral(
                 "the grey colour profile does not fit the colour result and was dropped");
+    }
+    if (format.compare("jpg", Qt::CaseInsensitive) == 0
+        || format.compare("jpeg", Qt::CaseInsensitive) == 0) {
+        const QByteArray encoded = JpegCodec::encode(written, quality);
+        if (!encoded.isEmpty())
+            return encoded;
     }
     const DecoderMessages quiet;
     QByteArray encoded;

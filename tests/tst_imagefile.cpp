@@ -1,3 +1,4 @@
+#include "decodermessages.h"
 #include "filesizelimit.h"
 #include "imagefile.h"
 #include "memorybudget.h"
@@ -9,8 +10,11 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QImageReader>
+#include <QImageWriter>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <turbojpeg.h>
 
 namespace {
 
@@ -42,6 +46,37 @@ QByteArray pngWithHeader(quint32 width, quint32 height, int depth, int colourTyp
         + pngChunk("IEND", {});
 }
 
+// Smooth colours with fine detail, which every subsampling treats differently.
+QImage photoLike(int width, int height)
+{
+    QImage image(width, height, QImage::Format_RGB32);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x)
+            image.setPixel(x, y, qRgb(x * 255 / width, (y * 7 + x * x) % 256, (x ^ y) * 3 % 256));
+    }
+    return image;
+}
+
+// The image as libjpeg-turbo encodes it with the given subsampling and flags.
+QByteArray turboJpeg(const QImage &image, int subsampling, int flags)
+{
+    const bool grey = image.format() == QImage::Format_Grayscale8;
+    tjhandle handle = tjInitCompress();
+    unsigned char *jpeg = nullptr;
+    unsigned long size = 0;
+    const int result = tjCompress2(
+        handle, image.constBits(), image.width(), int(image.bytesPerLine()), image.height(),
+        grey                    ? TJPF_GRAY
+            : subsampling == -1 ? TJPF_CMYK
+                                : TJPF_BGRX,
+        &jpeg, &size, subsampling == -1 ? TJSAMP_444 : subsampling, 90, flags);
+    const QByteArray bytes
+        = result == 0 ? QByteArray(reinterpret_cast<char *>(jpeg), qsizetype(size)) : QByteArray();
+    tjFree(jpeg);
+    tjDestroy(handle);
+    return bytes;
+}
+
 } // namespace
 
 class TestImageFile : public QObject
@@ -51,6 +86,10 @@ class TestImageFile : public QObject
 private slots:
     void pngLayout_data();
     void pngLayout();
+    void jpegReadAsQtReads_data();
+    void jpegReadAsQtReads();
+    void jpegWrittenAsQtWrites_data();
+    void jpegWrittenAsQtWrites();
     void greyOnColour_data();
     void greyOnColour();
     void affordableJobs_data();
@@ -105,6 +144,100 @@ void TestImageFile::pngLayout()
     QCOMPARE(!file.isNull(), readable);
     QVERIFY2(readable || file.error().startsWith(QLatin1String("the file is damaged (")),
              qPrintable(file.error()));
+}
+
+void TestImageFile::jpegReadAsQtReads_data()
+{
+    QTest::addColumn<QByteArray>("jpeg");
+
+    const QImage image = photoLike(67, 45);
+    const QImage grey = image.convertToFormat(QImage::Format_Grayscale8);
+    QImage dense = image;
+    dense.setDotsPerMeterX(11811);
+    dense.setDotsPerMeterY(5906);
+    QImage profiled = image;
+    profiled.setColorSpace(QColorSpace::DisplayP3);
+    const QByteArray sound = encodedImage(image, "jpeg");
+    QTest::newRow("4:2:0") << turboJpeg(image, TJSAMP_420, 0);
+    QTest::newRow("4:4:4") << turboJpeg(image, TJSAMP_444, 0);
+    QTest::newRow("4:2:2") << turboJpeg(image, TJSAMP_422, 0);
+    QTest::newRow("4:4:0") << turboJpeg(image, TJSAMP_440, 0);
+    QTest::newRow("progressive") << turboJpeg(image, TJSAMP_420, TJFLAG_PROGRESSIVE);
+    QTest::newRow("grey") << turboJpeg(grey, TJSAMP_GRAY, 0);
+    QTest::newRow("CMYK") << turboJpeg(image, -1, 0);
+    QTest::newRow("Qt's, with resolution") << encodedImage(dense, "jpeg");
+    QTest::newRow("Qt's, with profile") << encodedImage(profiled, "jpeg");
+    QTest::newRow("with a comment") << withJpegSegment(sound, 0xfe, "Caption: a photo");
+    QTest::newRow("short profile segment")
+        << withJpegSegment(sound, 0xe2, QByteArray("ICC_PROFILE\0\x01\x01", 14) + "short");
+    QTest::newRow("cut short") << sound.left(sound.size() * 6 / 10);
+    QTest::newRow("scan data cut out")
+        << sound.left(sound.size() / 2) + sound.right(sound.size() / 4);
+    QTest::newRow("no scan") << sound.left(sound.indexOf("\xff\xda"));
+}
+
+void TestImageFile::jpegReadAsQtReads()
+{
+    QFETCH(QByteArray, jpeg);
+    QVERIFY2(!jpeg.isEmpty(), "no JPEG made");
+
+    // What Qt's plugin makes of the file, pixels, resolution, profile and complaint alike.
+    QImage expected;
+    QString expectedDamage;
+    {
+        const DecoderMessages messages;
+        expected = decoded(jpeg);
+        expectedDamage = messages.damage();
+    }
+    const ImageFile file = ImageFile::fromBytes(jpeg);
+    QCOMPARE(file.isNull(), expected.isNull());
+    if (expected.isNull())
+        return;
+    QCOMPARE(file.image().format(), expected.format());
+    QVERIFY2(file.image() == expected, "the pixels differ");
+    QCOMPARE(file.image().dotsPerMeterX(), expected.dotsPerMeterX());
+    QCOMPARE(file.image().dotsPerMeterY(), expected.dotsPerMeterY());
+    QCOMPARE(file.image().colorSpace(), expected.colorSpace());
+    QCOMPARE(file.image().textKeys(), expected.textKeys());
+    QCOMPARE(file.damage(), expectedDamage);
+}
+
+void TestImageFile::jpegWrittenAsQtWrites_data()
+{
+    QTest::addColumn<QImage>("image");
+    QTest::addColumn<int>("quality");
+
+    const QImage image = photoLike(61, 37);
+    QImage dense = image;
+    dense.setDotsPerMeterX(11811);
+    dense.setDotsPerMeterY(2000);
+    QImage profiled = image;
+    profiled.setColorSpace(QColorSpace::AdobeRgb);
+    QImage texted = image;
+    texted.setText(QStringLiteral("Description"), QStringLiteral("a photo"));
+    QTest::newRow("quality 92") << image << 92;
+    QTest::newRow("quality 100") << image << 100;
+    QTest::newRow("default quality") << image << -1;
+    QTest::newRow("quality 0") << image << 0;
+    QTest::newRow("grey") << image.convertToFormat(QImage::Format_Grayscale8) << 85;
+    QTest::newRow("resolution") << dense << 90;
+    QTest::newRow("profile") << profiled << 90;
+    QTest::newRow("text") << texted << 90;
+    QTest::newRow("alpha") << image.convertToFormat(QImage::Format_ARGB32) << 90;
+}
+
+void TestImageFile::jpegWrittenAsQtWrites()
+{
+    QFETCH(QImage, image);
+    QFETCH(int, quality);
+
+    QByteArray expected;
+    QBuffer buffer(&expected);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, "jpeg");
+    writer.setQuality(quality);
+    QVERIFY(writer.write(image));
+    QVERIFY2(ImageFile::encode(image, "jpg", quality) == expected, "the bytes differ");
 }
 
 void TestImageFile::greyOnColour_data()
