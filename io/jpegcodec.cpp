@@ -1,5 +1,7 @@
 #include "jpegcodec.h"
 
+#include "jpegsegments.h"
+
 #include <turbojpeg.h>
 
 #include <QByteArrayView>
@@ -39,40 +41,24 @@ int bigEndian16(QByteArrayView bytes, qsizetype at)
     return quint8(bytes[at]) << 8 | quint8(bytes[at + 1]);
 }
 
-// Walks the segments up to the first scan; lengths that run past the end stop the walk.
+// The segments before the first scan, as Qt's reader takes them.
 Segments segmentsOf(QByteArrayView file)
 {
     Segments segments;
-    qsizetype at = 2;
-    while (file.size() - at >= 4 && quint8(file[at]) == 0xff) {
-        const int marker = quint8(file[at + 1]);
-        if (marker == 0xff) { // fill byte
-            ++at;
-            continue;
-        }
-        if (marker == 0xda || marker == 0xd9) // start of scan, end of image
-            break;
-        if (marker == 0x01 || (marker >= 0xd0 && marker <= 0xd7)) { // no length
-            at += 2;
-            continue;
-        }
-        const qsizetype length = bigEndian16(file, at + 2);
-        if (length < 2 || file.size() - at - 2 < length)
-            break;
-        const QByteArrayView payload = file.sliced(at + 4, length - 2);
-        if (marker == 0xfe) {
+    for (const JpegSegments::Segment &segment : JpegSegments::beforeScan(file)) {
+        const QByteArrayView payload = segment.payload;
+        if (segment.marker == 0xfe) {
             segments.comment = true;
-        } else if (marker == 0xe2 && payload.size() > 128 + 4 + 14
+        } else if (segment.marker == 0xe2 && payload.size() > 128 + 4 + 14
                    && payload.startsWith(IccSignature)) {
             // As Qt's reader: every segment long enough for a profile, in file order.
             segments.profile += payload.sliced(14);
-        } else if (marker == 0xe0 && payload.size() >= 14
+        } else if (segment.marker == 0xe0 && payload.size() >= 14
                    && payload.startsWith(QByteArrayView("JFIF\0", 5))) {
             segments.densityUnit = quint8(payload[7]);
             segments.xDensity = bigEndian16(payload, 8);
             segments.yDensity = bigEndian16(payload, 10);
         }
-        at += length + 2;
     }
     return segments;
 }

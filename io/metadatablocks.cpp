@@ -1,5 +1,6 @@
 #include "metadatablocks.h"
 
+#include "jpegsegments.h"
 #include "pngchunks.h"
 
 #include <QByteArrayView>
@@ -27,23 +28,9 @@ Format formatOf(QByteArrayView file)
 QByteArray jpegBlocks(QByteArrayView file, Kind kind)
 {
     QByteArray blocks;
-    qsizetype at = 2;
-    while (file.size() - at >= 4 && quint8(file[at]) == 0xff) {
-        const int marker = quint8(file[at + 1]);
-        if (marker == 0xff) { // fill byte
-            ++at;
-            continue;
-        }
-        if (marker == 0xda || marker == 0xd9) // start of scan, end of image
-            break;
-        if (marker == 0x01 || (marker >= 0xd0 && marker <= 0xd7)) { // no length
-            at += 2;
-            continue;
-        }
-        const qsizetype length = quint8(file[at + 2]) << 8 | quint8(file[at + 3]);
-        if (length < 2 || file.size() - at - 2 < length)
-            break;
-        const QByteArrayView payload = file.sliced(at + 4, length - 2);
+    for (const JpegSegments::Segment &segment : JpegSegments::beforeScan(file)) {
+        const int marker = segment.marker;
+        const QByteArrayView payload = segment.payload;
         const bool wanted = kind == Kind::Exif
             ? marker == 0xe1 && payload.startsWith(QByteArrayView("Exif\0\0", 6))
             : kind == Kind::Xmp
@@ -51,8 +38,7 @@ QByteArray jpegBlocks(QByteArrayView file, Kind kind)
                 && payload.startsWith(QByteArrayView("http://ns.adobe.com/xap/1.0/\0", 29))
             : marker == 0xed && payload.startsWith(QByteArrayView("Photoshop 3.0\0", 14));
         if (wanted)
-            blocks += file.sliced(at, length + 2);
-        at += length + 2;
+            blocks += segment.whole;
     }
     return blocks.isEmpty() ? blocks : "\xff\xd8" + blocks + "\xff\xd9";
 }
