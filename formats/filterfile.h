@@ -10,7 +10,7 @@ class CurvesFilter;
 class FilterSettings;
 class MixingFilter;
 
-// The filter file (.cml): INI text as QSettings writes it, read and written through
+// The filter file (.cml): INI text as Qt's INI settings write it, read and written through
 // FilterSettings. FilterType=1 holds separate curves, the 768 integer keys R0..R255,
 // G0..G255, B0..B255; FilterType=2 holds channel mixing curves, the 2304 real keys
 // "<out>from<in><level>" (RfromG17 is what input green at level 17 adds to output red).

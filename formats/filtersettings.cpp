@@ -145,7 +145,7 @@ bool FilterSettings::parseLine(qint64 line, QByteArrayView text, bool *topLevel)
     if (whole.isEmpty() || whole.front() == ';')
         return true;
 
-    // QSettings reads every other line for quotes, escapes and serialized values, also the
+    // Qt's INI settings read every other line for quotes, escapes and serialized values, also the
     // lines that hold no key.
     if (whole.contains('@'))
         return fail(line, QStringLiteral("a serialized value (@...)"));
@@ -193,7 +193,7 @@ bool FilterSettings::parseLine(qint64 line, QByteArrayView text, bool *topLevel)
     if (key.contains('"') || key.contains('%'))
         return fail(line, QStringLiteral("a quote or %-escape in a key"));
     if (value.contains('"')) {
-        // One quoted string only, which QSettings takes as it stands.
+        // One quoted string only, which Qt's INI settings take as it stands.
         if (value.front() != '"' || value.back() != '"' || value.count('"') != 2)
             return fail(line, QStringLiteral("a quote inside a value"));
         value = value.sliced(1, value.size() - 2);
@@ -238,7 +238,7 @@ void FilterSettings::setReal(const QString &key, double value)
 
 QByteArray FilterSettings::text() const
 {
-    // QSettings writes top-level keys under [General], sorted by their UTF-16 code units,
+    // Qt's INI settings write top-level keys under [General], sorted by their UTF-16 code units,
     // which is QMap's order for QString keys.
     QByteArray text = "[General]\n";
     for (auto it = m_entries.cbegin(); it != m_entries.cend(); ++it)

@@ -7,14 +7,14 @@
 #include <QMap>
 #include <QString>
 
-// The filter file's INI text: the top-level keys that QSettings' IniFormat writes under
+// The filter file's INI text: the top-level keys that Qt's INI settings write under
 // [General], read without trusting the file and written through DurableFile.
 //
-// The file's bytes are read once and parsed here. What the program and QSettings write is
-// read as QSettings reads it: keys before any section or in a section named General (in any
-// case) are top-level, the last of duplicate keys wins, keys and values are trimmed, a value
-// may be one quoted string, ';' starts a comment, lines end in LF, CRLF or CR, and lines
-// without '=' hold nothing. Whatever QSettings would read differently, or unpack, is refused
+// The file's bytes are read once and parsed here. What the program and Qt's INI settings
+// write is read as Qt reads it: keys before any section or in a section named General (in
+// any case) are top-level, the last of duplicate keys wins, keys and values are trimmed, a
+// value may be one quoted string, ';' starts a comment, lines end in LF, CRLF or CR, and lines
+// without '=' hold nothing. Whatever Qt would read differently, or unpack, is refused
 // with the line at fault: a quote left open at the end of a line or a trailing backslash
 // (both continue a value over the next lines), any other backslash escape, '@' (a serialized
 // value, which could nest without bound or hold an image), '%' escapes and quotes in keys and
@@ -37,10 +37,11 @@ public:
     // The value of a real key; 0.0, with *ok false, when it is missing or not a finite number.
     double real(const QString &key, bool *ok = nullptr) const;
 
-    // Entries to write; keys are written in QSettings' order whatever order they are set in.
+    // Entries to write; keys are written in the order Qt's INI settings use, whatever order
+    // they are set in.
     void setInteger(const QString &key, qint64 value);
     void setReal(const QString &key, double value);
-    // The file's text, byte for byte what QSettings writes for these entries.
+    // The file's text, byte for byte what Qt's INI settings write for these entries.
     QByteArray text() const;
     // Writes text() through DurableFile, replacing any existing file; false on failure.
     bool save(const QString &path) const;
