@@ -16,7 +16,6 @@ using LatticeInterpolation::WordMapper;
 using Rgb::Channels;
 using Rgb::Levels;
 using RowStrips::forEachStrip;
-using RowStrips::readRows;
 using RowStrips::stripCount;
 
 // The pixel weight at which a lattice point keeps half of the deviation it measured from
@@ -44,23 +43,17 @@ struct PointSums
 std::unique_ptr<AreaMapping> AreaMapping::generate(const QImage &source, const QImage &product,
                                                    int size)
 {
-    const int width = source.width();
-    const int height = source.height();
-    if (product.width() < width || product.height() < height || size < MinSize || size > MaxSize)
+    if (!RowStrips::PixelPairs::cover(source, product) || size < MinSize || size > MaxSize)
         return nullptr;
-
-    const qsizetype pixels = qsizetype(width) * height;
-    const QImage sourceWords = RowStrips::pixelWords(source);
-    const QImage productWords = RowStrips::pixelWords(product);
-    const auto sourceRows = readRows(sourceWords);
-    const auto productRows = readRows(productWords);
+    const RowStrips::PixelPairs pairs(source, product);
+    const int width = pairs.width;
     const std::size_t points = std::size_t(size) * size * size;
     const qsizetype dg = size;
     const qsizetype db = qsizetype(size) * size;
     const std::size_t stripBytes
         = points * sizeof(PointSums) + sizeof(MixingStatistics) + MixingStatistics::HeapBytes;
-    const int strips
-        = std::clamp(int(AccumulatorBudget / stripBytes), 1, stripCount(height, pixels));
+    const int strips = std::clamp(int(AccumulatorBudget / stripBytes), 1,
+                                  stripCount(pairs.height, pairs.pixels));
 
     qsizetype offset[Channels][Levels];
     double fraction[Channels][Levels];
@@ -76,13 +69,13 @@ std::unique_ptr<AreaMapping> AreaMapping::generate(const QImage &source, const Q
 
     std::vector<MixingStatistics> statistics(static_cast<std::size_t>(strips));
     std::vector<std::vector<PointSums>> sums(static_cast<std::size_t>(strips));
-    forEachStrip(height, strips, [&](int strip, qsizetype first, qsizetype last) {
+    forEachStrip(pairs.height, strips, [&](int strip, qsizetype first, qsizetype last) {
         MixingStatistics &own = statistics[std::size_t(strip)];
         std::vector<PointSums> &lattice = sums[std::size_t(strip)];
         lattice.assign(points, PointSums {});
         for (qsizetype y = first; y < last; ++y) {
-            const QRgb *s = sourceRows.row(y);
-            const QRgb *p = productRows.row(y);
+            const QRgb *s = pairs.sourceRows.row(y);
+            const QRgb *p = pairs.productRows.row(y);
             own.addRow(s, p, width);
             for (int x = 0; x < width; ++x) {
                 const uint in[Channels]
@@ -200,8 +193,9 @@ std::unique_ptr<AreaMapping> AreaMapping::generate(const QImage &source, const Q
     // Deviation of the filtered source from the product, pixel by pixel.
     mapping->m_lattice = std::move(entries);
     const auto mapper = std::make_unique<WordMapper>(*mapping->m_lattice, size);
-    const RowStrips::Deviation fit = RowStrips::deviation(
-        sourceRows, productRows, width, height, strips, [&mapper](QRgb s) { return (*mapper)(s); });
+    const RowStrips::Deviation fit
+        = RowStrips::deviation(pairs.sourceRows, pairs.productRows, width, pairs.height, strips,
+                               [&mapper](QRgb s) { return (*mapper)(s); });
     mapping->m_maxDeviation = fit.largest;
     mapping->m_meanDeviation = fit.mean;
     return mapping;

@@ -14,7 +14,6 @@ namespace {
 using Rgb::Channels;
 using Rgb::Levels;
 using RowStrips::forEachStrip;
-using RowStrips::readRows;
 using RowStrips::stripCount;
 
 double sanitized(double value)
@@ -56,23 +55,16 @@ std::unique_ptr<MixingFilter> MixingFilter::fromStatistics(const MixingStatistic
 
 std::unique_ptr<MixingFilter> MixingFilter::generate(const QImage &source, const QImage &product)
 {
-    const int width = source.width();
-    const int height = source.height();
-    if (product.width() < width || product.height() < height)
+    if (!RowStrips::PixelPairs::cover(source, product))
         return nullptr;
-
-    const qsizetype pixels = qsizetype(width) * height;
-    const QImage sourceWords = RowStrips::pixelWords(source);
-    const QImage productWords = RowStrips::pixelWords(product);
-    const auto sourceRows = readRows(sourceWords);
-    const auto productRows = readRows(productWords);
-    const int strips = stripCount(height, pixels);
+    const RowStrips::PixelPairs pairs(source, product);
+    const int strips = stripCount(pairs.height, pairs.pixels);
 
     std::vector<MixingStatistics> statistics(static_cast<std::size_t>(strips));
-    forEachStrip(height, strips, [&](int strip, qsizetype first, qsizetype last) {
+    forEachStrip(pairs.height, strips, [&](int strip, qsizetype first, qsizetype last) {
         MixingStatistics &own = statistics[std::size_t(strip)];
         for (qsizetype y = first; y < last; ++y)
-            own.addRow(sourceRows.row(y), productRows.row(y), width);
+            own.addRow(pairs.sourceRows.row(y), pairs.productRows.row(y), pairs.width);
     });
     for (int strip = 1; strip < strips; ++strip)
         statistics[0].merge(statistics[std::size_t(strip)]);
@@ -81,8 +73,8 @@ std::unique_ptr<MixingFilter> MixingFilter::generate(const QImage &source, const
 
     // Deviation of the filtered source from the product, pixel by pixel.
     const WordMapper mapper { filter->m_curves };
-    const RowStrips::Deviation deviation
-        = RowStrips::deviation(sourceRows, productRows, width, height, strips, mapper);
+    const RowStrips::Deviation deviation = RowStrips::deviation(
+        pairs.sourceRows, pairs.productRows, pairs.width, pairs.height, strips, mapper);
     filter->m_maxDeviation = deviation.largest;
     filter->m_meanDeviation = deviation.mean;
     return filter;

@@ -113,3 +113,18 @@ void finishResult(QImage &result, QImage::Format format)
 }
 
 } // namespace RowStrips
+
+bool RowStrips::PixelPairs::cover(const QImage &source, const QImage &product)
+{
+    return product.width() >= source.width() && product.height() >= source.height();
+}
+
+RowStrips::PixelPairs::PixelPairs(const QImage &source, const QImage &product)
+    : width(source.width())
+    , height(source.height())
+    , pixels(qsizetype(width) * height)
+    , sourceWords(pixelWords(source))
+    , productWords(pixelWords(product))
+    , sourceRows(readRows(sourceWords))
+    , productRows(readRows(productWords))
+{ }

@@ -64,6 +64,26 @@ inline Scanlines<QRgb, uchar> writeRows(QImage &image)
     return { image.bits(), image.bytesPerLine() };
 }
 
+// A source and a product as pixel words read row by row, for learning from the pixel pairs
+// over the source's area; the product may be larger. Throws std::bad_alloc when a conversion
+// cannot be allocated. Not copied: the rows point into the words.
+struct PixelPairs
+{
+    // Whether the product covers the source, so that every source pixel has its pair.
+    static bool cover(const QImage &source, const QImage &product);
+
+    PixelPairs(const QImage &source, const QImage &product);
+    Q_DISABLE_COPY_MOVE(PixelPairs)
+
+    const int width;
+    const int height;
+    const qsizetype pixels;
+    const QImage sourceWords;
+    const QImage productWords;
+    const Scanlines<const QRgb, const uchar> sourceRows;
+    const Scanlines<const QRgb, const uchar> productRows;
+};
+
 // How far the mapped source is from the product: the largest and the mean absolute
 // difference over all pixels and the three channels. `map` turns a source word into the
 // filtered word; the rows are split into `strips` threads.
