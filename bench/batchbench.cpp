@@ -124,6 +124,7 @@ QByteArray cubeLook()
 struct Run
 {
     double seconds = 0;
+    double cpuSeconds = 0; // user and system time of all the run's processes
     double peakMb = 0; // the largest resident set of any process of the run
     bool ok = true;
 };
@@ -148,17 +149,19 @@ Run runCommands(const std::vector<std::vector<QByteArray>> &commands, int parall
                 _exit(127);
             }
             if (pid < 0)
-                return Run { 0, 0, false };
+                return Run { 0, 0, 0, false };
             ++started;
             ++running;
         }
         int status = 0;
         rusage usage {};
         if (wait4(-1, &status, 0, &usage) < 0)
-            return Run { 0, 0, false };
+            return Run { 0, 0, 0, false };
         --running;
         run.ok = run.ok && WIFEXITED(status) && WEXITSTATUS(status) == 0;
         run.peakMb = std::max(run.peakMb, usage.ru_maxrss / 1024.0);
+        for (const timeval &time : { usage.ru_utime, usage.ru_stime })
+            run.cpuSeconds += double(time.tv_sec) + double(time.tv_usec) / 1e6;
     }
     run.seconds = double(timer.nsecsElapsed()) / 1e9;
     return run;
@@ -190,24 +193,28 @@ Run floorRun(const QString &djpeg, const QString &cjpeg, const QStringList &phot
     return runCommands(commands, 2);
 }
 
+double medianOf(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values.empty() ? 0 : values[values.size() / 2];
+}
+
 struct Series
 {
     std::vector<double> seconds;
+    std::vector<double> cpuSeconds;
     double peakMb = 0;
     bool ok = true;
 
     void add(const Run &run)
     {
         seconds.push_back(run.seconds);
+        cpuSeconds.push_back(run.cpuSeconds);
         peakMb = std::max(peakMb, run.peakMb);
         ok = ok && run.ok;
     }
-    double median() const
-    {
-        std::vector<double> sorted = seconds;
-        std::sort(sorted.begin(), sorted.end());
-        return sorted.empty() ? 0 : sorted[sorted.size() / 2];
-    }
+    double median() const { return medianOf(seconds); }
+    double cpuMedian() const { return medianOf(cpuSeconds); }
 };
 
 } // namespace
@@ -246,10 +253,11 @@ bool runBatchBench(const QString &cli)
 
     std::printf("batch: %d JPEG photos of %dx%d, apply -d out --quality %d, median of %d runs\n",
                 Photos, PhotoWidth, PhotoHeight, Quality, Rounds);
+    // The processor time stays much the same when other work slows the machine down.
     if (floorKnown)
-        std::printf("  %-32s %6.2f s %6.1f photos/s  peak %6.1f MB a process%s\n",
+        std::printf("  %-32s %6.2f s %6.1f photos/s  cpu %5.2f s  peak %6.1f MB a process%s\n",
                     "floor: djpeg | cjpeg, 2 at once", floor.median(), Photos / floor.median(),
-                    floor.peakMb, floor.ok ? "" : "  (FAILED)");
+                    floor.cpuMedian(), floor.peakMb, floor.ok ? "" : "  (FAILED)");
     else
         std::printf("  floor: not measured (djpeg and cjpeg of libjpeg-turbo-progs missing)\n");
     bool met = curves.ok && cube.ok && floor.ok;
@@ -260,9 +268,9 @@ bool runBatchBench(const QString &cli)
         double target;
     } lines[] = { { "curves (.cml)", curves, 1.2 }, { "3D look (.cube, 33 points)", cube, 1.5 } };
     for (const auto &line : lines) {
-        std::printf("  %-32s %6.2f s %6.1f photos/s  peak %6.1f MB%s", line.name,
-                    line.series.median(), Photos / line.series.median(), line.series.peakMb,
-                    line.series.ok ? "" : "  (FAILED)");
+        std::printf("  %-32s %6.2f s %6.1f photos/s  cpu %5.2f s  peak %6.1f MB%s", line.name,
+                    line.series.median(), Photos / line.series.median(), line.series.cpuMedian(),
+                    line.series.peakMb, line.series.ok ? "" : "  (FAILED)");
         if (floorKnown) {
             const double ratio = line.series.median() / floor.median();
             std::printf("  %5.2fx floor (target <= %.1fx)", ratio, line.target);

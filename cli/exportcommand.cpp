@@ -7,6 +7,7 @@
 #include "lookfile.h"
 #include "lutwriter.h"
 #include "outputfile.h"
+#include "strength.h"
 
 #include <QFileInfo>
 
@@ -56,6 +57,10 @@ int ExportCommand::run()
             .arg(LutLimits::MaxHaldLevel)
             .arg(LutLimits::DefaultHaldLevel),
         QStringLiteral("l"));
+    const QCommandLineOption depthOption(
+        QStringLiteral("depth"),
+        QStringLiteral("Write a Hald CLUT with <bits> per channel, 8 or 16 (the default)."),
+        QStringLiteral("bits"));
     const QCommandLineOption strengthOption(
         QStringLiteral("strength"),
         QStringLiteral("Export the filter at strength <s> from 0 (no change) to 1 (full, the "
@@ -65,10 +70,10 @@ int ExportCommand::run()
             QStringLiteral("FILTER -o LOOK.cube|LOOK.png|LOOK.tif"),
             QStringLiteral("Exports a filter as a 1D .cube LUT (the default), a 3D "
                            ".cube LUT (--3d), or, for an output name ending in .png or .tif, "
-                           "a 16-bit Hald CLUT image (level 8, 512x512, unless --hald-level "
-                           "says otherwise)."),
+                           "a Hald CLUT image (16 bits unless --depth 8; level 8, 512x512, unless "
+                           "--hald-level says otherwise)."),
             { filterArgument() },
-            { m_line.outputOption(), cube3DOption, haldOption, strengthOption,
+            { m_line.outputOption(), cube3DOption, haldOption, depthOption, strengthOption,
               m_line.overwriteOption() },
             1, 1))
         return CommandLine::UsageError;
@@ -96,6 +101,16 @@ int ExportCommand::run()
                                          .arg(LutLimits::MinHaldLevel)
                                          .arg(LutLimits::MaxHaldLevel));
     }
+    LutWriter::Depth depth = LutWriter::Depth::Bits16;
+    if (m_line.isSet(depthOption)) {
+        if (!hald)
+            return m_line.usageError(
+                QStringLiteral("--depth applies to Hald CLUT images (.png, .tif)"));
+        const QString bits = m_line.value(depthOption);
+        if (bits != QLatin1String("8") && bits != QLatin1String("16"))
+            return m_line.usageError(QStringLiteral("--depth needs 8 or 16"));
+        depth = bits == QLatin1String("8") ? LutWriter::Depth::Bits8 : LutWriter::Depth::Bits16;
+    }
     int size = 0;
     if (m_line.isSet(cube3DOption)) {
         if (hald)
@@ -117,7 +132,7 @@ int ExportCommand::run()
     const OutputFile output(outputPath, m_line.overwrite());
     if (!output.confirmWritable({ filterPath }))
         return CommandLine::Failure;
-    std::unique_ptr<Look> look = loadLook(filterPath);
+    const std::unique_ptr<Look> look = loadLook(filterPath);
     if (!look)
         return CommandLine::Failure;
     if (!hald && size == 0 && !LookFile::fitsCube1D(*look)) {
@@ -126,13 +141,18 @@ int ExportCommand::run()
                                               "filter as a 3D .cube (--3d) or a Hald CLUT (.png)"));
         return CommandLine::Failure;
     }
-    if (strength != 1.0)
-        look = look->withStrength(strength);
-
-    const LutWriter writer = LookFile::lutWriter(*look);
+    const std::unique_ptr<Look> partLook = strength != 1.0 ? look->withStrength(strength) : nullptr;
+    // Curves at part strength are rounded to whole levels; a 16-bit Hald CLUT holds them
+    // unrounded, as apply filters 16-bit photos.
+    const Look *full = look.get();
+    const LutWriter writer = hald && depth == LutWriter::Depth::Bits16 && partLook && look->curves()
+        ? LutWriter([full, strength](double red, double green, double blue) {
+              return Strength::blend({ red, green, blue }, full->map(red, green, blue), strength);
+          })
+        : LookFile::lutWriter(partLook ? *partLook : *look);
     if (hald) {
         bool clamped = false;
-        const QImage image = writer.haldClut(haldLevel, LutWriter::Depth::Bits16, &clamped);
+        const QImage image = writer.haldClut(haldLevel, depth, &clamped);
         // QImage gives a null image where its pixels cannot be allocated.
         if (image.isNull())
             throw std::bad_alloc();

@@ -3,21 +3,52 @@
 #include "areamapping.h"
 #include "commandline.h"
 #include "console.h"
-#include "curvesfilter.h"
 #include "filtermessages.h"
 #include "inputimage.h"
 #include "look.h"
 #include "lookfile.h"
-#include "mixingfilter.h"
+#include "looklearner.h"
 #include "outputfile.h"
 
 #include <QFileInfo>
 
 #include <new>
+#include <utility>
+#include <vector>
 
 GenerateCommand::GenerateCommand(CommandLine &line)
     : m_line(line)
 { }
+
+namespace {
+
+// An example pair as the command reads it.
+struct ExamplePair
+{
+    QString sourcePath;
+    QString productPath;
+    // Kept from the first pass when the second one cannot read the file again (a pipe),
+    // or when there is only one pair.
+    QImage source;
+    QImage product;
+    QSize size;
+};
+
+// Reads one image of a pair; a null image after reporting why.
+QImage readImage(const QString &path, qint64 pixelBudget, bool again)
+{
+    if (!again)
+        return readInputImage(path, pixelBudget).takeImage();
+    // The first pass reported what there was to say about the file.
+    ImageFile file = ImageFile::read(path, pixelBudget);
+    if (file.isNull())
+        Console::reportFailure(path, QStringLiteral("cannot read image again"));
+    return file.takeImage();
+}
+
+bool isRegularFile(const QString &path) { return QFileInfo(path).isFile(); }
+
+} // namespace
 
 int GenerateCommand::run()
 {
@@ -34,21 +65,37 @@ int GenerateCommand::run()
             .arg(AreaMapping::MaxSize)
             .arg(AreaMapping::DefaultSize),
         QStringLiteral("n"));
+    const QCommandLineOption robustOption(
+        QStringLiteral("robust"),
+        QStringLiteral("Learn robustly from lossy products such as JPEG exports, trusting "
+                       "flat areas more than edges: on, off, or auto (as far as a product "
+                       "looks lossy). Default auto for mixing and mapping, off for curves, "
+                       "which then learn as the window does."),
+        QStringLiteral("on|off|auto"));
     if (!m_line.parse(
-            QStringLiteral("SOURCE PRODUCT -o FILTER"),
+            QStringLiteral("SOURCE PRODUCT [SOURCE PRODUCT ...] -o FILTER"),
             QStringLiteral("Learns a filter from SOURCE (an image before a colour "
                            "treatment) and PRODUCT (the same image after it) and "
                            "saves it: separate curves and channel mixing curves as a filter "
-                           "file, a full area mapping as a 3D .cube."),
+                           "file, a full area mapping as a 3D .cube. Several pairs teach one "
+                           "look together, and carry it to other photos better than one."),
             { { QStringLiteral("SOURCE"), QStringLiteral("The image before the colour treatment."),
                 QStringLiteral("SOURCE") },
               { QStringLiteral("PRODUCT"),
                 QStringLiteral("The same image after it, of the same size."),
-                QStringLiteral("PRODUCT") } },
-            { m_line.outputOption(), methodOption, latticeOption, m_line.overwriteOption(),
-              pixelBudgetOption() },
-            2, 2))
+                QStringLiteral("PRODUCT") },
+              { QStringLiteral("..."),
+                QStringLiteral("More pairs of SOURCE and PRODUCT, each pair of one size."),
+                QStringLiteral("[SOURCE PRODUCT ...]") } },
+            { m_line.outputOption(), methodOption, latticeOption, robustOption,
+              m_line.overwriteOption(), pixelBudgetOption() },
+            2, -1))
         return CommandLine::UsageError;
+    const QStringList &paths = m_line.positional();
+    if (paths.size() % 2 != 0)
+        return m_line.usageError(
+            QStringLiteral("generate needs pairs of SOURCE and PRODUCT; %1 has no product")
+                .arg(CommandLine::quoted(paths.constLast())));
     QString outputPath;
     if (!m_line.requireOutput(&outputPath))
         return CommandLine::UsageError;
@@ -75,37 +122,85 @@ int GenerateCommand::run()
         && QFileInfo(outputPath).suffix().compare(QLatin1String("cube"), Qt::CaseInsensitive) != 0)
         return m_line.usageError(
             QStringLiteral("a full area mapping is saved as a 3D .cube; use e.g. LOOK.cube"));
+    const LookLearner::Method learnt = method == QLatin1String("curves")
+        ? LookLearner::Method::Curves
+        : (mapping ? LookLearner::Method::Mapping : LookLearner::Method::Mixing);
+    Robustness robustness = LookLearner::defaultRobustness(learnt);
+    if (m_line.isSet(robustOption)) {
+        const QString value = m_line.value(robustOption);
+        if (value == QLatin1String("on"))
+            robustness = Robustness::On;
+        else if (value == QLatin1String("off"))
+            robustness = Robustness::Off;
+        else if (value == QLatin1String("auto"))
+            robustness = Robustness::Auto;
+        else
+            return m_line.usageError(QStringLiteral("--robust is on, off or auto, not %1")
+                                         .arg(CommandLine::quoted(value)));
+    }
 
     qint64 pixelBudget = 0;
     if (!parsePixelBudget(m_line, pixelBudgetOption(), &pixelBudget))
         return CommandLine::UsageError;
 
-    const QString &sourcePath = m_line.positional()[0];
-    const QString &productPath = m_line.positional()[1];
     const OutputFile output(outputPath, m_line.overwrite());
-    if (!output.confirmWritable({ sourcePath, productPath }))
+    if (!output.confirmWritable(paths))
         return CommandLine::Failure;
 
-    const QImage source = readInputImage(sourcePath, pixelBudget).image();
-    const QImage product = readInputImage(productPath, pixelBudget).image();
-    if (source.isNull() || product.isNull())
-        return CommandLine::Failure;
-    if (source.size() != product.size()) {
-        Console::reportFailure(productPath,
-                               FilterMessages::sizeWarning(source.size(), product.size()));
-        return CommandLine::Failure;
-    }
+    std::vector<ExamplePair> pairs;
+    for (qsizetype i = 0; i < paths.size(); i += 2)
+        pairs.push_back({ paths[i], paths[i + 1], QImage(), QImage(), QSize() });
 
     std::unique_ptr<Look> look;
     try {
-        if (method == QLatin1String("curves"))
-            look = std::make_unique<Look>(CurvesFilter::generate(source, product));
-        else if (mapping)
-            look = std::make_unique<Look>(AreaMapping::generate(source, product, lattice));
-        else
-            look = std::make_unique<Look>(MixingFilter::generate(source, product));
+        LookLearner learner(learnt, lattice);
+        learner.setRobustness(robustness);
+        // The first pass learns pair by pair; only what a second pass cannot read again stays.
+        for (ExamplePair &pair : pairs) {
+            QImage source = readImage(pair.sourcePath, pixelBudget, false);
+            QImage product = readImage(pair.productPath, pixelBudget, false);
+            if (source.isNull() || product.isNull())
+                return CommandLine::Failure;
+            if (source.size() != product.size()) {
+                Console::reportFailure(pair.productPath,
+                                       FilterMessages::sizeWarning(source.size(), product.size()));
+                return CommandLine::Failure;
+            }
+            learner.add(source, product);
+            pair.size = source.size();
+            if (learner.needsSecondPass()) {
+                const bool keepAll = pairs.size() == 1;
+                if (keepAll || !isRegularFile(pair.sourcePath))
+                    pair.source = std::move(source);
+                if (keepAll || !isRegularFile(pair.productPath))
+                    pair.product = std::move(product);
+            }
+        }
+        learner.fit();
+        // The second pass measures the deviations over every pair.
+        if (learner.needsSecondPass()) {
+            for (ExamplePair &pair : pairs) {
+                const QImage source = pair.source.isNull()
+                    ? readImage(pair.sourcePath, pixelBudget, true)
+                    : std::exchange(pair.source, QImage());
+                const QImage product = pair.product.isNull()
+                    ? readImage(pair.productPath, pixelBudget, true)
+                    : std::exchange(pair.product, QImage());
+                if (source.isNull() || product.isNull())
+                    return CommandLine::Failure;
+                if (source.size() != pair.size || product.size() != pair.size) {
+                    Console::reportFailure(source.size() != pair.size ? pair.sourcePath
+                                                                      : pair.productPath,
+                                           QStringLiteral("the image changed while the filter "
+                                                          "was learnt from it"));
+                    return CommandLine::Failure;
+                }
+                learner.measure(source, product);
+            }
+        }
+        look = learner.take();
     } catch (const std::bad_alloc &) {
-        Console::reportFailure(sourcePath,
+        Console::reportFailure(pairs.front().sourcePath,
                                QStringLiteral("not enough memory to generate the filter"));
         return CommandLine::Failure;
     }

@@ -3,7 +3,8 @@
 
 class CommandLine;
 
-// generate SOURCE PRODUCT -o FILTER [--method M]: learns a filter from an image pair.
+// generate SOURCE PRODUCT [SOURCE PRODUCT ...] -o FILTER [--method M]: learns a filter from
+// one or more image pairs.
 class GenerateCommand
 {
 public:

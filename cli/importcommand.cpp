@@ -51,7 +51,9 @@ int ImportCommand::run()
                                               "(apply and export read 3D ones as they are)"));
         return CommandLine::Failure;
     }
+    for (const QString &warning : cube.warnings())
+        Console::reportFailure(cubePath, QStringLiteral("warning: ") + warning);
     const std::unique_ptr<CurvesFilter> filter
         = CurvesFilter::fromTables(cube.levels(0), cube.levels(1), cube.levels(2));
-    return output.exitStatus(output.write(FilterFile::text(*filter)));
+    return output.exitStatus(output.write(FilterFile::text(*filter, cube.coverage())));
 }

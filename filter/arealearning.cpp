@@ -1,5 +1,6 @@
-#include "areamapping.h"
+#include "arealearning.h"
 
+#include "areamapping.h"
 #include "lattice.h"
 #include "latticeinterpolation.h"
 #include "mixingfilter.h"
@@ -13,6 +14,7 @@
 namespace {
 
 using LatticeInterpolation::WordMapper;
+using PointSums = AreaLearning::PointSums;
 using Rgb::Channels;
 using Rgb::Levels;
 using RowStrips::forEachStrip;
@@ -29,100 +31,97 @@ constexpr double Fade = 0.5;
 // many bytes, which leaves room for fitting the mixing model within 64 MB.
 constexpr std::size_t AccumulatorBudget = std::size_t(40) << 20;
 
-// What one lattice point received: the total trilinear weight and the weighted sums of the
-// source and product colours.
-struct PointSums
+void addPoints(std::vector<PointSums> &to, const std::vector<PointSums> &from)
 {
-    double weight;
-    double source[Channels];
-    double product[Channels];
-};
+    for (std::size_t i = 0; i < to.size(); ++i) {
+        to[i].weight += from[i].weight;
+        for (int c = 0; c < Channels; ++c) {
+            to[i].source[c] += from[i].source[c];
+            to[i].product[c] += from[i].product[c];
+        }
+    }
+}
 
 } // namespace
 
-std::unique_ptr<AreaMapping> AreaMapping::generate(const QImage &source, const QImage &product,
-                                                   int size)
+AreaLearning::AreaLearning(int size)
+    : m_size(size)
+    , m_points(std::size_t(size) * size * size, PointSums {})
+{ }
+
+AreaLearning::~AreaLearning() = default;
+
+void AreaLearning::add(const PairSamples &pairs)
 {
-    if (!RowStrips::PixelPairs::cover(source, product) || size < MinSize || size > MaxSize)
-        return nullptr;
-    const RowStrips::PixelPairs pairs(source, product);
-    const int width = pairs.width;
-    const std::size_t points = std::size_t(size) * size * size;
+    const int size = m_size;
+    const int width = pairs.rowLength();
+    const std::size_t points = m_points.size();
     const qsizetype dg = size;
     const qsizetype db = qsizetype(size) * size;
     const std::size_t stripBytes
         = points * sizeof(PointSums) + sizeof(MixingStatistics) + MixingStatistics::HeapBytes;
     const int strips = std::clamp(int(AccumulatorBudget / stripBytes), 1,
-                                  stripCount(pairs.height, pairs.pixels));
-
-    qsizetype offset[Channels][Levels];
-    double fraction[Channels][Levels];
-    const qsizetype strides[Channels] = { 1, dg, db };
-    for (int c = 0; c < Channels; ++c) {
-        for (int level = 0; level < Levels; ++level) {
-            const Lattice::Cell cell = Lattice::cellOf(level, size);
-            offset[c][level] = cell.index * strides[c];
-            fraction[c][level] = cell.fraction;
-        }
-    }
+                                  stripCount(pairs.rows(), pairs.pixels()));
     const qsizetype corners[8] = { 0, 1, dg, 1 + dg, db, 1 + db, dg + db, 1 + dg + db };
+    const double scale = double(size - 1) / Rgb::MaxLevel;
 
     std::vector<MixingStatistics> statistics(static_cast<std::size_t>(strips));
     std::vector<std::vector<PointSums>> sums(static_cast<std::size_t>(strips));
-    forEachStrip(pairs.height, strips, [&](int strip, qsizetype first, qsizetype last) {
+    forEachStrip(pairs.rows(), strips, [&](int strip, qsizetype first, qsizetype last) {
         MixingStatistics &own = statistics[std::size_t(strip)];
         std::vector<PointSums> &lattice = sums[std::size_t(strip)];
         lattice.assign(points, PointSums {});
-        for (qsizetype y = first; y < last; ++y) {
-            const QRgb *s = pairs.sourceRows.row(y);
-            const QRgb *p = pairs.productRows.row(y);
-            own.addRow(s, p, width);
+        pairs.forRows(first, last, [&](const PairSample *row) {
+            own.addRow(row, width);
             for (int x = 0; x < width; ++x) {
-                const uint in[Channels]
-                    = { Rgb::levelOf(s[x], 0), Rgb::levelOf(s[x], 1), Rgb::levelOf(s[x], 2) };
-                const double inLevels[Channels] = { double(in[0]), double(in[1]), double(in[2]) };
-                const double outLevels[Channels]
-                    = { double(Rgb::levelOf(p[x], 0)), double(Rgb::levelOf(p[x], 1)),
-                        double(Rgb::levelOf(p[x], 2)) };
+                const PairSample &sample = row[x];
+                const double w = double(sample.weight);
+                if (!(w > 0.0))
+                    continue;
+                double inLevels[Channels];
+                double outLevels[Channels];
+                Lattice::Cell cell[Channels];
+                for (int c = 0; c < Channels; ++c) {
+                    inLevels[c] = Rgb::clampedLevel(double(sample.source[c]));
+                    outLevels[c] = Rgb::clampedLevel(double(sample.product[c]));
+                    cell[c] = Lattice::cellAt(inLevels[c] * scale, size);
+                }
                 PointSums *base
-                    = lattice.data() + offset[0][in[0]] + offset[1][in[1]] + offset[2][in[2]];
-                const double fx = fraction[0][in[0]];
-                const double fy = fraction[1][in[1]];
-                const double fz = fraction[2][in[2]];
-                const double wx[2] = { 1.0 - fx, fx };
-                const double wy[2] = { 1.0 - fy, fy };
-                const double wz[2] = { 1.0 - fz, fz };
+                    = lattice.data() + cell[0].index + cell[1].index * dg + cell[2].index * db;
+                const double wx[2] = { 1.0 - cell[0].fraction, cell[0].fraction };
+                const double wy[2] = { 1.0 - cell[1].fraction, cell[1].fraction };
+                const double wz[2] = { 1.0 - cell[2].fraction, cell[2].fraction };
                 for (int corner = 0; corner < 8; ++corner) {
-                    const double w = wx[corner & 1] * wy[(corner >> 1) & 1] * wz[corner >> 2];
+                    const double cw = w * wx[corner & 1] * wy[(corner >> 1) & 1] * wz[corner >> 2];
+                    if (cw == 0.0)
+                        continue;
                     PointSums &point = base[corners[corner]];
-                    point.weight += w;
+                    point.weight += cw;
                     for (int c = 0; c < Channels; ++c) {
-                        point.source[c] += w * inLevels[c];
-                        point.product[c] += w * outLevels[c];
+                        point.source[c] += cw * inLevels[c];
+                        point.product[c] += cw * outLevels[c];
                     }
                 }
             }
-        }
+        });
     });
-    for (int strip = 1; strip < strips; ++strip) {
-        statistics[0].merge(statistics[std::size_t(strip)]);
-        for (std::size_t i = 0; i < points; ++i) {
-            PointSums &to = sums[0][i];
-            const PointSums &from = sums[std::size_t(strip)][i];
-            to.weight += from.weight;
-            for (int c = 0; c < Channels; ++c) {
-                to.source[c] += from.source[c];
-                to.product[c] += from.product[c];
-            }
-        }
+    for (int strip = 0; strip < strips; ++strip) {
+        m_statistics.merge(statistics[std::size_t(strip)]);
+        addPoints(m_points, sums[std::size_t(strip)]);
         sums[std::size_t(strip)] = std::vector<PointSums>();
     }
-    statistics.resize(1);
-    const std::unique_ptr<MixingFilter> model = MixingFilter::fromStatistics(statistics[0]);
-    statistics.clear();
+}
+
+std::unique_ptr<AreaMapping> AreaLearning::finish() const
+{
+    const int size = m_size;
+    const std::size_t points = m_points.size();
+    const qsizetype dg = size;
+    const qsizetype db = qsizetype(size) * size;
+    const std::unique_ptr<MixingFilter> model = MixingFilter::fromStatistics(m_statistics);
+    const std::vector<PointSums> &lattice = m_points;
 
     // Deviations from the model at the reached points, then faded into their neighbours.
-    std::vector<PointSums> &lattice = sums[0];
     std::vector<std::array<double, 3>> deviation(points, std::array<double, 3> {});
     std::vector<char> known(points, 0);
     for (std::size_t i = 0; i < points; ++i) {
@@ -173,9 +172,7 @@ std::unique_ptr<AreaMapping> AreaMapping::generate(const QImage &source, const Q
         known.swap(next);
     }
 
-    auto mapping = std::make_unique<AreaMapping>();
-    mapping->m_size = size;
-    auto entries = std::make_shared<std::vector<Entry>>(points);
+    std::vector<AreaMapping::Entry> entries(points);
     for (int b = 0; b < size; ++b) {
         for (int g = 0; g < size; ++g) {
             for (int r = 0; r < size; ++r) {
@@ -184,18 +181,30 @@ std::unique_ptr<AreaMapping> AreaMapping::generate(const QImage &source, const Q
                     = model->mapUnclamped(Lattice::levelAt(r, size), Lattice::levelAt(g, size),
                                           Lattice::levelAt(b, size));
                 for (std::size_t c = 0; c < 3; ++c)
-                    (*entries)[i][c] = storedLevel(trend[c] + deviation[i][c]);
+                    // Within the float range; fromLattice() clamps to the levels.
+                    entries[i][c] = float(std::clamp(trend[c] + deviation[i][c], -1.0, 256.0));
             }
         }
     }
-    sums.clear();
+    return AreaMapping::fromLattice(size, std::move(entries));
+}
+
+std::unique_ptr<AreaMapping> AreaMapping::generate(const QImage &source, const QImage &product,
+                                                   int size)
+{
+    if (!PairSamples::cover(source, product) || size < MinSize || size > MaxSize)
+        return nullptr;
+    AreaLearning learning(size);
+    PairSamples::read(source, product, Robustness::Auto,
+                      [&learning](const PairSamples &pairs) { learning.add(pairs); });
+    std::unique_ptr<AreaMapping> mapping = learning.finish();
 
     // Deviation of the filtered source from the product, pixel by pixel.
-    mapping->m_lattice = std::move(entries);
+    const RowStrips::PixelPairs pairs(source, product);
     const auto mapper = std::make_unique<WordMapper>(*mapping->m_lattice, size);
-    const RowStrips::Deviation fit
-        = RowStrips::deviation(pairs.sourceRows, pairs.productRows, width, pairs.height, strips,
-                               [&mapper](QRgb s) { return (*mapper)(s); });
+    const RowStrips::Deviation fit = RowStrips::deviation(
+        pairs.sourceRows, pairs.productRows, pairs.width, pairs.height,
+        stripCount(pairs.height, pairs.pixels), [&mapper](QRgb s) { return (*mapper)(s); });
     mapping->m_maxDeviation = fit.largest;
     mapping->m_meanDeviation = fit.mean;
     return mapping;

@@ -24,6 +24,17 @@ float tableLevel(float value)
     return std::isnan(value) ? 0.0f : std::clamp(value, -Largest, Largest);
 }
 
+// Row mappers through a cache of the colours their strip has met.
+auto stripMapper(const WordMapper &mapper)
+{
+    return [&mapper](qsizetype pixels) {
+        return [&mapper, cache = WordMapper::Cache(pixels)](const QRgb *in, QRgb *out,
+                                                            int width) mutable {
+            mapper.mapRow(in, out, width, cache);
+        };
+    };
+}
+
 } // namespace
 
 AreaMapping::AreaMapping() = default;
@@ -88,7 +99,13 @@ std::unique_ptr<AreaMapping> AreaMapping::withStrength(double strength) const
 QImage AreaMapping::apply(const QImage &image) const
 {
     const auto mapper = std::make_unique<WordMapper>(*m_lattice, m_size, m_input.get(), m_strength);
-    return RowStrips::mapImage(image, [&mapper](QRgb word) { return (*mapper)(word); });
+    return RowStrips::mapImage(image, stripMapper(*mapper));
+}
+
+void AreaMapping::applyInPlace(QImage &image) const
+{
+    const auto mapper = std::make_unique<WordMapper>(*m_lattice, m_size, m_input.get(), m_strength);
+    RowStrips::mapInPlace(image, stripMapper(*mapper));
 }
 
 std::array<double, 3> AreaMapping::map(double red, double green, double blue) const

@@ -19,8 +19,10 @@
 // sits at that channel's lattice coordinate of x instead. Its entries may lie outside 0..255;
 // they are interpolated as they are and only the interpolated colour is clamped.
 //
-// generate() learns the lattice in one pass over the pixel pairs, keeping only sums per
-// lattice point (memory does not depend on the image size):
+// generate() learns the lattice in one pass over the pixel pairs (AreaLearning, which also
+// takes several examples), keeping only sums per lattice point (memory does not depend on the
+// image size). The pairs are read at the images' own precision and weighed robustly against
+// lossy products (PairSamples):
 // - a channel-mixing model (MixingFilter) is fitted from the same pass and serves as the
 //   global trend underneath;
 // - every pixel spreads trilinear weights over the eight points around its colour; a point
@@ -82,6 +84,9 @@ public:
     // level rounded to the nearest; the format is kept where it holds every 8-bit colour,
     // else RGB32. Throws std::bad_alloc when the result cannot be allocated.
     QImage apply(const QImage &image) const;
+    // The same result written over the image's own pixels where it can be (see
+    // RowStrips::mapInPlace()). Throws std::bad_alloc.
+    void applyInPlace(QImage &image) const;
     // The interpolated output levels (0..255) for real input levels 0..255; apply() rounds
     // exactly these values.
     std::array<double, 3> map(double red, double green, double blue) const;
@@ -94,6 +99,9 @@ public:
     double meanDeviation() const { return m_meanDeviation; }
 
 private:
+    // Sets the deviations measured over several examples.
+    friend class LookLearner;
+
     // A learnt or given entry: clamped to 0..255, non-finite values read as 0.
     static float storedLevel(double value);
 

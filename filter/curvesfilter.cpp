@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <new>
+#include <numeric>
 #include <vector>
 
 namespace {
@@ -22,6 +23,47 @@ using RowStrips::stripCount;
 // Joint histograms of one strip: how often source level s met product level p in channel
 // c, at index (c << 16) | (s << 8) | p.
 using JointHistogram = std::vector<quint32>;
+
+// What a learnt filter reports: the covered share of the levels, the largest spread of the
+// product levels one source level met, and the deviation of the filtered source from the
+// product, summed per (source, product) level pair instead of per pixel: the sums are whole
+// numbers, so the result is the same as accumulating pixel by pixel.
+struct Summary
+{
+    double coverage;
+    double maxInconsistency;
+    double maxDeviation;
+    double midDeviation;
+};
+
+Summary summarize(YCurve *const *curves, const std::vector<quint64> &joint, qsizetype pixels)
+{
+    Summary summary;
+    summary.coverage
+        = double(curves[0]->coveredCount() + curves[1]->coveredCount() + curves[2]->coveredCount())
+        / 768.0 * 100.0;
+    summary.maxInconsistency
+        = std::max(std::max(curves[0]->maxInconsistency(), curves[1]->maxInconsistency()),
+                   curves[2]->maxInconsistency());
+    int maxDeviation = 0;
+    quint64 deviationSum = 0;
+    for (int c = 0; c < Channels; ++c) {
+        for (int level = 0; level < Levels; ++level) {
+            const int mapped = curves[c]->valueAt(level);
+            for (int p = 0; p < Levels; ++p) {
+                const quint64 count = joint[std::size_t((c << 16) | (level << 8) | p)];
+                if (count == 0)
+                    continue;
+                const int deviation = std::abs(mapped - p);
+                maxDeviation = std::max(maxDeviation, deviation);
+                deviationSum += count * quint64(deviation);
+            }
+        }
+    }
+    summary.maxDeviation = double(maxDeviation);
+    summary.midDeviation = double(deviationSum) / double(3 * pixels);
+    return summary;
+}
 
 } // namespace
 
@@ -117,33 +159,40 @@ std::unique_ptr<CurvesFilter> CurvesFilter::generate(const QImage &source, const
             curves[c]->finalize();
     });
 
-    filter->m_coverage = double(filter->m_red.coveredCount() + filter->m_green.coveredCount()
-                                + filter->m_blue.coveredCount())
-        / 768.0 * 100.0;
-    filter->m_maxInconsistency
-        = std::max(std::max(filter->m_red.maxInconsistency(), filter->m_green.maxInconsistency()),
-                   filter->m_blue.maxInconsistency());
-
-    // Deviation of the filtered source from the product, summed per (source, product)
-    // level pair instead of per pixel: the sums are whole numbers, so the result is the
-    // same as accumulating pixel by pixel.
-    int maxDeviation = 0;
-    quint64 deviationSum = 0;
+    const Summary summary = summarize(curves, joint, pixels);
+    filter->m_coverage = summary.coverage;
+    filter->m_maxInconsistency = summary.maxInconsistency;
+    filter->m_maxDeviation = summary.maxDeviation;
+    filter->m_midDeviation = summary.midDeviation;
+    return filter;
+}
+std::unique_ptr<CurvesFilter> CurvesFilter::fromHistograms(const std::vector<quint64> &fitted,
+                                                           const std::vector<quint64> &measured)
+{
+    auto filter = std::make_unique<CurvesFilter>();
+    YCurve *curves[Channels] = { &filter->m_red, &filter->m_green, &filter->m_blue };
+    qsizetype pixels = 0;
+    for (int p = 0; p < Levels * Levels; ++p)
+        pixels += qsizetype(measured[std::size_t(p)]);
+    // A level's samples in any order give the same curve: they are whole levels, so their
+    // sum is exact.
     for (int c = 0; c < Channels; ++c) {
         for (int level = 0; level < Levels; ++level) {
-            const int mapped = curves[c]->valueAt(level);
-            for (int p = 0; p < Levels; ++p) {
-                const quint64 count = joint[std::size_t((c << 16) | (level << 8) | p)];
-                if (count == 0)
-                    continue;
-                const int deviation = std::abs(mapped - p);
-                maxDeviation = std::max(maxDeviation, deviation);
-                deviationSum += count * quint64(deviation);
-            }
+            const quint64 *row = fitted.data() + ((c << 16) | (level << 8));
+            const quint64 total = std::accumulate(row, row + Levels, quint64(0));
+            if (total == 0)
+                continue;
+            double *sample = curves[c]->appendSamples(level, std::size_t(total));
+            for (int p = 0; p < Levels; ++p)
+                sample = std::fill_n(sample, std::size_t(row[p]), double(p));
         }
+        curves[c]->finalize();
     }
-    filter->m_maxDeviation = double(maxDeviation);
-    filter->m_midDeviation = double(deviationSum) / double(3 * pixels);
+    const Summary summary = summarize(curves, measured, pixels);
+    filter->m_coverage = summary.coverage;
+    filter->m_maxInconsistency = summary.maxInconsistency;
+    filter->m_maxDeviation = summary.maxDeviation;
+    filter->m_midDeviation = summary.midDeviation;
     return filter;
 }
 
@@ -178,21 +227,41 @@ std::size_t CurvesFilter::memoryUsage() const
     return m_red.memoryUsage() + m_green.memoryUsage() + m_blue.memoryUsage();
 }
 
-QImage CurvesFilter::apply(const QImage &image) const
+namespace {
+
+// One table per channel holding the mapped level, clamped to 0..255 (only a hand-edited
+// filter file yields values outside), already shifted into place.
+struct ShiftedLevels
 {
-    // One table per channel holding the mapped level, clamped to 0..255 (only a
-    // hand-edited filter file yields values outside), already shifted into place.
-    const LevelTables tables = levelTables();
-    quint32 lookup[Channels][Levels];
-    for (int c = 0; c < Channels; ++c) {
-        for (int level = 0; level < Levels; ++level)
-            lookup[c][level]
-                = quint32(std::clamp(tables[std::size_t(c)][std::size_t(level)], 0, 255))
-                << ChannelShifts[c];
+    explicit ShiftedLevels(const CurvesFilter::LevelTables &tables)
+    {
+        for (int c = 0; c < Channels; ++c) {
+            for (int level = 0; level < Levels; ++level)
+                lookup[c][level]
+                    = quint32(std::clamp(tables[std::size_t(c)][std::size_t(level)], 0, 255))
+                    << ChannelShifts[c];
+        }
     }
 
-    return RowStrips::mapImage(image, [&lookup](QRgb pixel) {
+    QRgb operator()(QRgb pixel) const
+    {
         return 0xff000000u | lookup[0][Rgb::levelOf(pixel, 0)] | lookup[1][Rgb::levelOf(pixel, 1)]
             | lookup[2][Rgb::levelOf(pixel, 2)];
-    });
+    }
+
+    quint32 lookup[Channels][Levels];
+};
+
+} // namespace
+
+QImage CurvesFilter::apply(const QImage &image) const
+{
+    const ShiftedLevels levels(levelTables());
+    return RowStrips::mapImage(image, RowStrips::wordByWord(levels));
+}
+
+void CurvesFilter::applyInPlace(QImage &image) const
+{
+    const ShiftedLevels levels(levelTables());
+    RowStrips::mapInPlace(image, RowStrips::wordByWord(levels));
 }

@@ -8,6 +8,7 @@
 
 #include <array>
 #include <memory>
+#include <vector>
 
 // The "Separate curves" colour filter: one response curve per RGB channel.
 //
@@ -26,6 +27,13 @@ public:
     // at least as large as the source). Throws std::bad_alloc when memory runs out.
     static std::unique_ptr<CurvesFilter> generate(const QImage &source, const QImage &product);
 
+    // Learns the curves from joint histograms of source and product levels (how often source
+    // level s met product level p in channel c, at (c << 16) | (s << 8) | p), such as the
+    // counts of several examples added up: the curves from `fitted`, exactly those generate()
+    // learns from pixels with these counts; the deviations over `measured`.
+    static std::unique_ptr<CurvesFilter> fromHistograms(const std::vector<quint64> &fitted,
+                                                        const std::vector<quint64> &measured);
+
     // A filter whose curves map level i to red[i], green[i] and blue[i].
     static std::unique_ptr<CurvesFilter> fromTables(const LevelTable &red, const LevelTable &green,
                                                     const LevelTable &blue);
@@ -33,6 +41,9 @@ public:
     // Maps every pixel through the curves into a new opaque image of the same size.
     // Throws std::bad_alloc when the result cannot be allocated.
     QImage apply(const QImage &image) const;
+    // The same result written over the image's own pixels where it can be (see
+    // RowStrips::mapInPlace()). Throws std::bad_alloc.
+    void applyInPlace(QImage &image) const;
 
     // The red, green and blue curve values as integers: entry i is valueAt(i).
     LevelTables levelTables() const;

@@ -71,25 +71,35 @@ public:
         m_upper = r + g + b;
     }
 
-    // Interpolates in the cell whose lower corner is `base`. Branch-free: the fractions are
-    // sorted by min/max, which is exact, and the corners come from a table.
-    std::array<double, 3> interpolate(const Entry *base, double fx, double fy, double fz) const
+    // The four corners of the tetrahedron that holds the fractions in the cell whose lower
+    // corner is `base`, and their weights. Branch-free: the fractions are sorted by min/max,
+    // which is exact, and the corners come from a table.
+    struct Vertices
+    {
+        const Entry *corners[4];
+        double weights[4];
+    };
+    Vertices vertices(const Entry *base, double fx, double fy, double fz) const
     {
         const int order = int(fx >= fy) | (int(fy >= fz) << 1) | (int(fx >= fz) << 2);
         const double largest = std::max(std::max(fx, fy), fz);
         const double smallest = std::min(std::min(fx, fy), fz);
         const double middle = std::max(std::min(fx, fy), std::min(std::max(fx, fy), fz));
-        const double w0 = 1.0 - largest;
-        const double w1 = largest - middle;
-        const double w2 = middle - smallest;
-        const double w3 = smallest;
-        const Entry &p1 = base[m_second[order]];
-        const Entry &p2 = base[m_third[order]];
-        const Entry &p3 = base[m_upper];
+        return { { base, base + m_second[order], base + m_third[order], base + m_upper },
+                 { 1.0 - largest, largest - middle, middle - smallest, smallest } };
+    }
+
+    // Interpolates in the cell whose lower corner is `base`: the weighted sum of the vertices,
+    // in their order.
+    std::array<double, 3> interpolate(const Entry *base, double fx, double fy, double fz) const
+    {
+        const Vertices v = vertices(base, fx, fy, fz);
         std::array<double, 3> out;
         for (std::size_t c = 0; c < 3; ++c)
-            out[c] = w0 * double(base[0][c]) + w1 * double(p1[c]) + w2 * double(p2[c])
-                + w3 * double(p3[c]);
+            out[c] = v.weights[0] * double((*v.corners[0])[c])
+                + v.weights[1] * double((*v.corners[1])[c])
+                + v.weights[2] * double((*v.corners[2])[c])
+                + v.weights[3] * double((*v.corners[3])[c]);
         return out;
     }
 

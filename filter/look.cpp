@@ -126,12 +126,19 @@ const AreaMapping *Look::mapping() const
 
 std::unique_ptr<Look> Look::withStrength(double strength) const
 {
-    return visit(AtStrength { Strength::clamped(strength) });
+    std::unique_ptr<Look> look = visit(AtStrength { Strength::clamped(strength) });
+    look->setCoverage(m_coverage);
+    return look;
 }
 
 QImage Look::apply(const QImage &image) const
 {
     return visit([&image](const auto &filter) { return filter.apply(image); });
+}
+
+void Look::applyInPlace(QImage &image) const
+{
+    visit([&image](const auto &filter) { filter.applyInPlace(image); });
 }
 
 std::array<double, 3> Look::map(double red, double green, double blue) const

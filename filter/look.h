@@ -1,6 +1,8 @@
 #ifndef LOOK_H
 #define LOOK_H
 
+#include "coverage.h"
+
 #include <QImage>
 #include <QString>
 #include <QtGlobal>
@@ -53,6 +55,10 @@ public:
     // The filtered image, tagged with the input's colour space. Throws std::bad_alloc when
     // memory runs out.
     QImage apply(const QImage &image) const;
+    // The same result as apply(), written over the image's own pixels where its format
+    // allows (the 32-bit RGB formats), so that a batch needs no second image per photo.
+    // Throws std::bad_alloc when memory runs out.
+    void applyInPlace(QImage &image) const;
     // The output levels (0..255) for real input levels 0..255; at whole levels apply()
     // writes exactly these values rounded.
     std::array<double, 3> map(double red, double green, double blue) const;
@@ -63,7 +69,13 @@ public:
     // What the window and the tool say once the look has been generated.
     QString generationMessage() const;
 
+    // Where the example showed colours; unknown unless set after learning or read from a
+    // file that records it. withStrength() keeps it.
+    const Coverage &coverage() const { return m_coverage; }
+    void setCoverage(const Coverage &coverage) { m_coverage = coverage; }
+
 private:
+    Coverage m_coverage;
     std::variant<std::unique_ptr<const CurvesFilter>, std::unique_ptr<const MixingFilter>,
                  std::unique_ptr<const AreaMapping>>
         m_filter;

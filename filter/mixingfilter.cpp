@@ -55,29 +55,37 @@ std::unique_ptr<MixingFilter> MixingFilter::fromStatistics(const MixingStatistic
 
 std::unique_ptr<MixingFilter> MixingFilter::generate(const QImage &source, const QImage &product)
 {
-    if (!RowStrips::PixelPairs::cover(source, product))
+    if (!PairSamples::cover(source, product))
         return nullptr;
-    const RowStrips::PixelPairs pairs(source, product);
-    const int strips = stripCount(pairs.height, pairs.pixels);
-
-    std::vector<MixingStatistics> statistics(static_cast<std::size_t>(strips));
-    forEachStrip(pairs.height, strips, [&](int strip, qsizetype first, qsizetype last) {
-        MixingStatistics &own = statistics[std::size_t(strip)];
-        for (qsizetype y = first; y < last; ++y)
-            own.addRow(pairs.sourceRows.row(y), pairs.productRows.row(y), pairs.width);
+    MixingStatistics statistics;
+    PairSamples::read(source, product, Robustness::Auto, [&statistics](const PairSamples &pairs) {
+        statistics.merge(collectStatistics(pairs));
     });
-    for (int strip = 1; strip < strips; ++strip)
-        statistics[0].merge(statistics[std::size_t(strip)]);
-    std::unique_ptr<MixingFilter> filter = fromStatistics(statistics[0]);
-    statistics.clear();
+    std::unique_ptr<MixingFilter> filter = fromStatistics(statistics);
 
     // Deviation of the filtered source from the product, pixel by pixel.
+    const RowStrips::PixelPairs pairs(source, product);
     const WordMapper mapper { filter->m_curves };
-    const RowStrips::Deviation deviation = RowStrips::deviation(
-        pairs.sourceRows, pairs.productRows, pairs.width, pairs.height, strips, mapper);
+    const RowStrips::Deviation deviation
+        = RowStrips::deviation(pairs.sourceRows, pairs.productRows, pairs.width, pairs.height,
+                               stripCount(pairs.height, pairs.pixels), mapper);
     filter->m_maxDeviation = deviation.largest;
     filter->m_meanDeviation = deviation.mean;
     return filter;
+}
+
+MixingStatistics MixingFilter::collectStatistics(const PairSamples &pairs)
+{
+    const int strips = stripCount(pairs.rows(), pairs.pixels());
+    std::vector<MixingStatistics> statistics(static_cast<std::size_t>(strips));
+    forEachStrip(pairs.rows(), strips, [&](int strip, qsizetype first, qsizetype last) {
+        MixingStatistics &own = statistics[std::size_t(strip)];
+        pairs.forRows(first, last,
+                      [&](const PairSample *row) { own.addRow(row, pairs.rowLength()); });
+    });
+    for (int strip = 1; strip < strips; ++strip)
+        statistics[0].merge(statistics[std::size_t(strip)]);
+    return std::move(statistics[0]);
 }
 
 std::unique_ptr<MixingFilter> MixingFilter::fromCurves(const Curves &curves)
@@ -96,7 +104,13 @@ std::unique_ptr<MixingFilter> MixingFilter::fromCurves(const Curves &curves)
 QImage MixingFilter::apply(const QImage &image) const
 {
     const WordMapper mapper { m_curves };
-    return RowStrips::mapImage(image, mapper);
+    return RowStrips::mapImage(image, RowStrips::wordByWord(mapper));
+}
+
+void MixingFilter::applyInPlace(QImage &image) const
+{
+    const WordMapper mapper { m_curves };
+    RowStrips::mapInPlace(image, RowStrips::wordByWord(mapper));
 }
 
 std::array<double, 3> MixingFilter::mapUnclamped(double red, double green, double blue) const

@@ -14,7 +14,8 @@
 //
 // generate() fits the nine curves by least squares over all pixel pairs, from sums whose size
 // does not depend on the image (pairwise joint histograms of the inputs and per-level sums of
-// the outputs). The fit is regularised:
+// the outputs; MixingStatistics). The pairs are read at the images' own precision and weighed
+// robustly against lossy products (PairSamples). The fit is regularised:
 // - a second-difference penalty keeps every curve smooth and continues it along a straight
 //   line where the example has no pixels; an output's curves over the other inputs are held
 //   much smoother than the one over its own input, so that a bend the data cannot place
@@ -39,6 +40,9 @@ public:
     // Learns the curves from every pixel pair of source and product; null when the product is
     // smaller than the source. Throws std::bad_alloc when memory runs out.
     static std::unique_ptr<MixingFilter> generate(const QImage &source, const QImage &product);
+    // The sums of every pixel pair of one example, split over the cores. Throws
+    // std::bad_alloc.
+    static MixingStatistics collectStatistics(const PairSamples &pairs);
     // The curves fitted to collected sums (deviations are left at 0).
     static std::unique_ptr<MixingFilter> fromStatistics(const MixingStatistics &statistics);
     // A filter with the given curves, [output][input]; values are clamped to
@@ -50,6 +54,9 @@ public:
     // level (Rgb::outputLevel()). The format is kept where it holds every 8-bit colour, else RGB32.
     // Throws std::bad_alloc when the result cannot be allocated.
     QImage apply(const QImage &image) const;
+    // The same result written over the image's own pixels where it can be (see
+    // RowStrips::mapInPlace()). Throws std::bad_alloc.
+    void applyInPlace(QImage &image) const;
 
     // The output levels for real input levels 0..255 (each curve joined by straight lines
     // between whole levels), clamped to 0..255. apply() rounds exactly these values.
@@ -66,6 +73,9 @@ public:
     double meanDeviation() const { return m_meanDeviation; }
 
 private:
+    // Sets the deviations measured over several examples.
+    friend class LookLearner;
+
     Curves m_curves {};
     double m_maxDeviation = 0.0;
     double m_meanDeviation = 0.0;

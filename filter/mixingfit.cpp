@@ -13,8 +13,8 @@ using Rgb::Levels;
 
 constexpr int Unknowns = Channels * Levels;
 
-// Regularisation, relative to the data term normalised by the pixel count (a level holding
-// a fraction q of the pixels weighs q). The values were chosen on the looks set of
+// Regularisation, relative to the data term normalised by the pairs' total weight (a level
+// holding a fraction q of the weight weighs q). The values were chosen on the looks set of
 // scripts/makelooks, for the error on photos other than the example.
 // - The second-difference penalty smooths a curve over about (Smoothness / q)^(1/4) levels:
 //   one level where data is dense, some hundred where one pixel in a million lies. Beyond
@@ -55,18 +55,7 @@ void addSmoothness(std::vector<double> &matrix, int base, double weight)
 MixingFilter::Curves MixingFit::curves(const MixingStatistics &statistics)
 {
     MixingFilter::Curves curves {};
-    const double pixels = double(std::max<qint64>(statistics.pixels(), 1));
-
-    // Level histograms of the three inputs, from the joint ones.
-    std::array<std::array<double, Levels>, Channels> histogram {};
-    for (int i = 0; i < Levels; ++i) {
-        for (int j = 0; j < Levels; ++j) {
-            const std::size_t index = std::size_t(i) * Levels + std::size_t(j);
-            histogram[0][std::size_t(i)] += double(statistics.joint(0)[index]) / pixels;
-            histogram[1][std::size_t(j)] += double(statistics.joint(0)[index]) / pixels;
-            histogram[2][std::size_t(j)] += double(statistics.joint(1)[index]) / pixels;
-        }
-    }
+    const double total = statistics.weight() > 0.0 ? statistics.weight() : 1.0;
 
     // The affine prior out = a + M in, from the first and second moments.
     double mean[Channels] = {};
@@ -74,34 +63,14 @@ MixingFilter::Curves MixingFit::curves(const MixingStatistics &statistics)
     double covariance[Channels][Channels] = {};
     double crossCovariance[Channels][Channels] = {}; // [input][output]
     for (int k = 0; k < Channels; ++k) {
-        for (int i = 0; i < Levels; ++i) {
-            mean[k] += i * histogram[std::size_t(k)][std::size_t(i)];
-            covariance[k][k] += double(i) * i * histogram[std::size_t(k)][std::size_t(i)];
-            for (int c = 0; c < Channels; ++c) {
-                const double sum = double(statistics.outputSum(k, i, c)) / pixels;
-                crossCovariance[k][c] += i * sum;
-                if (k == 0)
-                    outMean[c] += sum;
-            }
-        }
-    }
-    for (int pair = 0; pair < Channels; ++pair) {
-        double moment = 0.0;
-        for (int i = 0; i < Levels; ++i) {
-            for (int j = 0; j < Levels; ++j)
-                moment += double(i) * j
-                    * double(statistics.joint(pair)[std::size_t(i) * Levels + std::size_t(j)]);
-        }
-        covariance[MixingStatistics::PairFirst[pair]][MixingStatistics::PairSecond[pair]]
-            = moment / pixels;
-        covariance[MixingStatistics::PairSecond[pair]][MixingStatistics::PairFirst[pair]]
-            = moment / pixels;
+        mean[k] = statistics.inputSum(k) / total;
+        outMean[k] = statistics.outputTotal(k) / total;
     }
     for (int k = 0; k < Channels; ++k) {
-        for (int l = 0; l < Channels; ++l)
-            covariance[k][l] -= mean[k] * mean[l];
-        for (int c = 0; c < Channels; ++c)
-            crossCovariance[k][c] -= mean[k] * outMean[c];
+        for (int l = 0; l < Channels; ++l) {
+            covariance[k][l] = statistics.inputProduct(k, l) / total - mean[k] * mean[l];
+            crossCovariance[k][l] = statistics.crossProduct(k, l) / total - mean[k] * outMean[l];
+        }
     }
     double matrix[Channels][Channels];
     double offset[Channels];
@@ -128,23 +97,29 @@ MixingFilter::Curves MixingFit::curves(const MixingStatistics &statistics)
     for (int pair = 0; pair < Channels; ++pair) {
         const int k = MixingStatistics::PairFirst[pair] * Levels;
         const int l = MixingStatistics::PairSecond[pair] * Levels;
-        const quint64 *joint = statistics.joint(pair).data();
+        const double *joint = statistics.joint(pair).data();
         for (int i = 0; i < Levels; ++i) {
             for (int j = 0; j < Levels; ++j) {
-                const double value = double(joint[i * Levels + j]) / pixels;
+                const double value = joint[i * Levels + j] / total;
                 data[std::size_t(k + i) * Unknowns + std::size_t(l + j)] = value;
                 data[std::size_t(l + j) * Unknowns + std::size_t(k + i)] = value;
             }
         }
     }
     for (int k = 0; k < Channels; ++k) {
-        for (int i = 0; i < Levels; ++i)
-            data[std::size_t(k * Levels + i) * (Unknowns + 1)]
-                = histogram[std::size_t(k)][std::size_t(i)] + PriorPull;
+        for (int i = 0; i < Levels; ++i) {
+            const std::size_t at = std::size_t(k * Levels + i);
+            data[at * (Unknowns + 1)] = statistics.level(k, i) / total + PriorPull;
+            if (i + 1 < Levels) {
+                const double next = statistics.nextLevel(k, i) / total;
+                data[at * Unknowns + at + 1] = next;
+                data[(at + 1) * Unknowns + at] = next;
+            }
+        }
     }
 
     RowStrips::forEachStrip(
-        Channels, RowStrips::stripCount(Channels, statistics.pixels()),
+        Channels, RowStrips::stripCount(Channels, qsizetype(statistics.weight())),
         [&](int, qsizetype first, qsizetype last) {
             for (qsizetype c = first; c < last; ++c) {
                 std::vector<double> normal = data;
@@ -155,8 +130,7 @@ MixingFilter::Curves MixingFit::curves(const MixingStatistics &statistics)
                     for (int i = 0; i < Levels; ++i) {
                         const double prior = matrix[c][k] * i + offset[c] / Channels;
                         rhs[std::size_t(base + i)]
-                            = double(statistics.outputSum(k, i, int(c))) / pixels
-                            + PriorPull * prior;
+                            = statistics.outputSum(k, i, int(c)) / total + PriorPull * prior;
                     }
                 }
                 LinearSolve::cholesky(normal, rhs, Unknowns);

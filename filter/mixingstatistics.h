@@ -1,48 +1,78 @@
 #ifndef MIXINGSTATISTICS_H
 #define MIXINGSTATISTICS_H
 
+#include "pairsamples.h"
 #include "rgb.h"
 
-#include <QRgb>
 #include <QtGlobal>
 
 #include <array>
 #include <vector>
 
-// The sums a channel-mixing fit needs from the pixel pairs of an example, collected row by
-// row; their size does not depend on the image. One object per thread; merge() them before
-// fitting.
+// The sums a channel-mixing fit needs from the weighted pixel pairs of one or more examples,
+// collected row by row; their size does not depend on the images. One object per thread;
+// merge() them before fitting.
+//
+// A real input level x between the whole levels i and i + 1 stands for the share 1 - t of
+// level i and t of level i + 1 (t = x - i), as the curves are joined by straight lines: the
+// sums are those of the least-squares problem over the curves' values at whole levels.
 class MixingStatistics
 {
 public:
     // What one object holds on the heap.
     static constexpr std::size_t HeapBytes
-        = std::size_t(Rgb::Channels) * Rgb::Levels * Rgb::Levels * sizeof(quint64);
+        = std::size_t(Rgb::Channels) * Rgb::Levels * Rgb::Levels * sizeof(double);
     // The input channel pairs of the joint histograms: RG, RB, GB.
     static constexpr int PairFirst[Rgb::Channels] = { 0, 0, 1 };
     static constexpr int PairSecond[Rgb::Channels] = { 1, 2, 2 };
 
     MixingStatistics();
-    // Adds the pixel pairs of one row (32-bit words as QImage::pixel() returns them).
-    void addRow(const QRgb *source, const QRgb *product, int width);
+    // Adds one row of pixel pairs.
+    void addRow(const PairSample *samples, int width);
     void merge(const MixingStatistics &other);
 
-    qint64 pixels() const { return m_pixels; }
-    // How often the levels (i, j) of input pair `pair` met, at (i << 8) | j.
-    const std::vector<quint64> &joint(int pair) const { return m_joint[std::size_t(pair)]; }
-    // Sum of output channel `output` over the pixels whose input channel `input` is at
+    // The total weight of the pairs.
+    double weight() const { return m_weight; }
+    // The weight with which the levels (i, j) of input pair `pair` met, at (i << 8) | j.
+    const std::vector<double> &joint(int pair) const { return m_joint[std::size_t(pair)]; }
+    // The weight of level i of an input on its own, and with level i + 1.
+    double level(int input, int i) const { return m_level[std::size_t(input)][std::size_t(i)]; }
+    double nextLevel(int input, int i) const
+    {
+        return m_nextLevel[std::size_t(input)][std::size_t(i)];
+    }
+    // Weighted sum of output channel `output` over the share of input channel `input` at
     // `level`.
-    quint64 outputSum(int input, int level, int output) const
+    double outputSum(int input, int level, int output) const
     {
         return m_outputSums[std::size_t(input)][std::size_t(level)][std::size_t(output)];
     }
+    // Weighted sums of the real levels themselves: of input k, of output c, of the products
+    // of inputs k and l, and of input k with output c.
+    double inputSum(int k) const { return m_inputSums[std::size_t(k)]; }
+    double outputTotal(int c) const { return m_outputTotals[std::size_t(c)]; }
+    double inputProduct(int k, int l) const
+    {
+        return m_inputProducts[std::size_t(k)][std::size_t(l)];
+    }
+    double crossProduct(int k, int c) const
+    {
+        return m_crossProducts[std::size_t(k)][std::size_t(c)];
+    }
 
 private:
-    std::array<std::vector<quint64>, Rgb::Channels> m_joint;
+    using PerChannel = std::array<double, Rgb::Channels>;
+
+    std::array<std::vector<double>, Rgb::Channels> m_joint;
+    std::array<std::array<double, Rgb::Levels>, Rgb::Channels> m_level {};
+    std::array<std::array<double, Rgb::Levels>, Rgb::Channels> m_nextLevel {};
     // [input][level][output]
-    std::array<std::array<std::array<quint64, Rgb::Channels>, Rgb::Levels>, Rgb::Channels>
-        m_outputSums {};
-    qint64 m_pixels = 0;
+    std::array<std::array<PerChannel, Rgb::Levels>, Rgb::Channels> m_outputSums {};
+    PerChannel m_inputSums {};
+    PerChannel m_outputTotals {};
+    std::array<PerChannel, Rgb::Channels> m_inputProducts {};
+    std::array<PerChannel, Rgb::Channels> m_crossProducts {}; // [input][output]
+    double m_weight = 0.0;
 };
 
 #endif // MIXINGSTATISTICS_H

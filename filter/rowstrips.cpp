@@ -101,6 +101,12 @@ QImage resultWords(const QImage &image)
     return result;
 }
 
+bool mapsInPlace(const QImage &image)
+{
+    return !image.isNull() && isDirect(image.format()) && image.isDetached()
+        && image.textKeys().isEmpty();
+}
+
 void finishResult(QImage &result, QImage::Format format)
 {
     // Opaque RGB32 words are valid pixels of the other 32-bit RGB formats as they stand;

@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdlib>
+#include <new>
 #include <vector>
 
 namespace RowStrips {
@@ -139,32 +140,81 @@ QImage resultWords(const QImage &image);
 // every 8-bit colour (the 32-bit ones are valid as they stand). Throws std::bad_alloc.
 void finishResult(QImage &result, QImage::Format format);
 
-// The image with every pixel's word turned by `map` (a source word to an opaque filtered
-// word), split over the cores: same size, the format as finishResult() leaves it, the
-// image's colour space kept. Throws std::bad_alloc.
+// What mapImage() and mapInPlace() work with: a strip mapper, stripMapper(pixels), called on
+// the strip's thread once for each strip of rows with the strip's number of pixels, returns
+// the strip's row mapper, mapRow(in, out, width), which writes the opaque filtered words of
+// the `width` words of a row (`in` may be `out`) and may keep what it learns (a cache) for the
+// strip's next rows.
+
+// A strip mapper out of `map`, which turns a source word into an opaque filtered word.
 template<typename Map>
-QImage mapImage(const QImage &image, const Map &map)
+auto wordByWord(const Map &map)
+{
+    return [&map](qsizetype) {
+        return [&map](const QRgb *in, QRgb *out, int width) {
+            for (int x = 0; x < width; ++x)
+                out[x] = map(in[x]);
+        };
+    };
+}
+
+// Whether mapInPlace() can write over the image's own pixels: one of the 32-bit RGB formats,
+// pixels nobody else holds (so that no copy is taken, which could fail half way), and no text,
+// which the new image of mapImage() would not have.
+bool mapsInPlace(const QImage &image);
+
+// Maps every row of `words` into `result` (which may be `words` itself) with the row mappers
+// of `stripMapper`, split over the cores.
+template<typename StripMapper>
+void mapRows(const QImage &words, QImage &result, const StripMapper &stripMapper)
+{
+    const int width = words.width();
+    const int height = words.height();
+    const auto inRows = readRows(words);
+    const auto outRows = writeRows(result);
+    forEachStrip(height, stripCount(height, qsizetype(width) * height),
+                 [&](int, qsizetype first, qsizetype last) {
+                     auto mapRow = stripMapper((last - first) * width);
+                     for (qsizetype y = first; y < last; ++y)
+                         mapRow(inRows.row(y), outRows.row(y), width);
+                 });
+}
+
+// The image with every pixel's word turned by the row mappers of `stripMapper`: same size,
+// the format as finishResult() leaves it, the image's colour space kept. Throws
+// std::bad_alloc.
+template<typename StripMapper>
+QImage mapImage(const QImage &image, const StripMapper &stripMapper)
 {
     if (image.isNull())
         return QImage();
     const QImage words = pixelWords(image);
     QImage result = resultWords(image);
-    const int width = image.width();
-    const int height = image.height();
-    const auto inRows = readRows(words);
-    const auto outRows = writeRows(result);
-    forEachStrip(height, stripCount(height, qsizetype(width) * height),
-                 [&](int, qsizetype first, qsizetype last) {
-                     for (qsizetype y = first; y < last; ++y) {
-                         const QRgb *in = inRows.row(y);
-                         QRgb *out = outRows.row(y);
-                         for (int x = 0; x < width; ++x)
-                             out[x] = map(in[x]);
-                     }
-                 });
+    mapRows(words, result, stripMapper);
     finishResult(result, image.format());
     result.setColorSpace(image.colorSpace());
     return result;
+}
+
+// image = mapImage(image, stripMapper), written over the image's own pixels where
+// mapsInPlace() says so; the new image a batch would take for every photo is not needed then.
+// Throws std::bad_alloc, leaving the image as it was.
+template<typename StripMapper>
+void mapInPlace(QImage &image, const StripMapper &stripMapper)
+{
+    if (!mapsInPlace(image)) {
+        image = mapImage(image, stripMapper);
+        return;
+    }
+    // What a new image has: the default resolution, no offset.
+    const QImage fresh(1, 1, image.format());
+    if (fresh.isNull())
+        throw std::bad_alloc();
+    image.setDotsPerMeterX(fresh.dotsPerMeterX());
+    image.setDotsPerMeterY(fresh.dotsPerMeterY());
+    image.setOffset(fresh.offset());
+    image.setDevicePixelRatio(fresh.devicePixelRatio());
+    mapRows(image, image, stripMapper);
 }
 
 } // namespace RowStrips

@@ -1,6 +1,9 @@
 #include "workers.h"
 
+#include <QThread>
+
 #include <algorithm>
+#include <atomic>
 #include <exception>
 #include <mutex>
 #include <new>
@@ -9,9 +12,42 @@
 
 namespace Workers {
 
+namespace {
+
+// The cores no thread of run() holds, the process's first thread aside.
+std::atomic<int> &spareCores()
+{
+    static std::atomic<int> spare { std::max(QThread::idealThreadCount(), 1) - 1 };
+    return spare;
+}
+
+// Takes up to `wanted` spare cores; returns how many it got.
+int claimCores(int wanted)
+{
+    std::atomic<int> &spare = spareCores();
+    int available = spare.load();
+    int taken = 0;
+    do {
+        taken = std::clamp(available, 0, std::max(wanted, 0));
+    } while (taken > 0 && !spare.compare_exchange_weak(available, available - taken));
+    return taken;
+}
+
+} // namespace
+
 int run(int count, const std::function<void()> &work)
 {
-    return run(count, work, [](const std::function<void()> &task) { return std::thread(task); });
+    const int claimed = claimCores(count - 1);
+    // A started thread hands its core back as soon as its share is done, so that a run still
+    // going (the last file of a batch) can use it for its next piece of work.
+    const int ran = run(claimed + 1, work, [](const std::function<void()> &task) {
+        return std::thread([task] {
+            task();
+            ++spareCores();
+        });
+    });
+    spareCores() += claimed - (ran - 1);
+    return ran;
 }
 
 int run(int count, const std::function<void()> &work, const Starter &start)

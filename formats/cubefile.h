@@ -2,6 +2,7 @@
 #define CUBEFILE_H
 
 #include "areamapping.h"
+#include "coverage.h"
 #include "curvesfilter.h"
 #include "lutlimits.h"
 #include "outcome.h"
@@ -9,6 +10,7 @@
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QString>
+#include <QStringList>
 
 #include <array>
 #include <optional>
@@ -26,6 +28,10 @@ class QIODevice;
 // lines, three finite numbers each: the 1D table's first, then the 3D table's with the red
 // index fastest. Lines longer than MaxLineLength characters are refused (comments are
 // skipped whatever their length), so memory stays bounded whatever the file holds.
+//
+// Comment lines "# chromaloom coverage 16 DIGITS" record the look's Coverage: its hex digits
+// split over lines of bounded length, in order. Other readers skip them as comments. A
+// damaged record leaves the coverage unknown, with a warning, and the table is read as ever.
 //
 // Numbers may be any finite doubles: every step below is computed so that it cannot
 // overflow, and each result is what the rule gives (up to double rounding) or, where the
@@ -75,12 +81,20 @@ public:
     // 1D file.
     std::optional<AreaMapping::InputCoordinates> inputCoordinates() const;
 
+    // The coverage the file records; unknown when it records none or a damaged one.
+    const Coverage &coverage() const { return m_coverage; }
+    // Lines about what a successful read() passed over: a damaged coverage record.
+    const QStringList &warnings() const { return m_warnings; }
+
+    // The comment lines that record a coverage (none when it is unknown), each ending in LF.
+    static QByteArray coverageComments(const Coverage &coverage);
+
 private:
     // The words of a line, as QByteArray::simplified() would separate them: the first
     // few, which are all that any valid line has, and how many there are.
     struct Fields
     {
-        static constexpr int Kept = 4;
+        static constexpr int Kept = 5;
         QByteArrayView words[Kept];
         int count = 0;
     };
@@ -101,6 +115,8 @@ private:
     bool parseSize(qint64 line, const Fields &fields, bool is3D);
     bool parseRange(qint64 line, const Fields &fields, const QString &keyword, bool is3D);
     bool parseTableLine(qint64 line, const Fields &fields);
+    void parseCoverageComment(qint64 line, const Fields &fields, bool whole);
+    void finishCoverage();
     bool finish();
     qsizetype expectedEntries() const;
     QString sizesText() const;
@@ -117,6 +133,12 @@ private:
     bool m_seenRange3D = false;
     int m_size1D = 0;
     int m_size3D = 0;
+    // The coverage record's digits so far, where it starts, and its first damaged line.
+    QByteArray m_coverageDigits;
+    qint64 m_coverageLine = 0;
+    qint64 m_coverageFault = 0;
+    Coverage m_coverage;
+    QStringList m_warnings;
     QString m_error;
 };
 

@@ -11,6 +11,17 @@ using Rgb::ChannelLetters;
 
 QString typeKey() { return QStringLiteral("FilterType"); }
 
+QString cellsKey() { return QStringLiteral("Coverage/Cells"); }
+QString shownKey() { return QStringLiteral("Coverage/Shown"); }
+
+void addCoverage(FilterSettings &settings, const Coverage &coverage)
+{
+    if (!coverage.isKnown())
+        return;
+    settings.setInteger(cellsKey(), Coverage::Cells);
+    settings.setString(shownKey(), QString::fromLatin1(coverage.toHex()));
+}
+
 QString levelKey(int channel, int level)
 {
     return QLatin1Char(ChannelLetters[channel]) + QString::number(level);
@@ -90,6 +101,22 @@ std::unique_ptr<MixingFilter> mixing(const FilterSettings &settings, int *unread
     return MixingFilter::fromCurves(curves);
 }
 
+Coverage coverage(const FilterSettings &settings, bool *damaged)
+{
+    bool hasCells = false;
+    bool hasShown = false;
+    settings.string(cellsKey(), &hasCells);
+    const QString shown = settings.string(shownKey(), &hasShown);
+    bool whole = false;
+    const qint32 cells = settings.integer(cellsKey(), &whole);
+    std::optional<Coverage> read;
+    if (whole && cells == Coverage::Cells && hasShown)
+        read = Coverage::fromHex(shown.toLatin1());
+    if (damaged)
+        *damaged = (hasCells || hasShown) && !read;
+    return read ? *read : Coverage();
+}
+
 std::unique_ptr<CurvesFilter> loadCurves(const QString &path)
 {
     FilterSettings settings;
@@ -102,9 +129,19 @@ std::unique_ptr<MixingFilter> loadMixing(const QString &path)
     return settings.read(path).ok() ? mixing(settings) : nullptr;
 }
 
-QByteArray text(const CurvesFilter &filter) { return settingsOf(filter).text(); }
+QByteArray text(const CurvesFilter &filter, const Coverage &coverage)
+{
+    FilterSettings settings = settingsOf(filter);
+    addCoverage(settings, coverage);
+    return settings.text();
+}
 
-QByteArray text(const MixingFilter &filter) { return settingsOf(filter).text(); }
+QByteArray text(const MixingFilter &filter, const Coverage &coverage)
+{
+    FilterSettings settings = settingsOf(filter);
+    addCoverage(settings, coverage);
+    return settings.text();
+}
 
 bool save(const CurvesFilter &filter, const QString &path) { return settingsOf(filter).save(path); }
 

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cmath>
 #include <limits>
+#include <optional>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -119,14 +120,14 @@ bool FilterSettings::parseText(const QByteArray &contents)
     QByteArrayView text(contents);
     if (text.startsWith("\xef\xbb\xbf"))
         text = text.sliced(3);
-    bool topLevel = true; // keys before any section are top-level ones
+    QString section; // keys before any section are top-level ones
     qint64 line = 0;
     qsizetype start = 0;
     while (start < text.size()) {
         qsizetype end = start;
         while (end < text.size() && text[end] != '\n' && text[end] != '\r')
             ++end;
-        if (!parseLine(++line, text.sliced(start, end - start), &topLevel))
+        if (!parseLine(++line, text.sliced(start, end - start), &section))
             return false;
         if (end + 1 < text.size() && text[end] == '\r' && text[end + 1] == '\n')
             ++end;
@@ -135,7 +136,7 @@ bool FilterSettings::parseText(const QByteArray &contents)
     return true;
 }
 
-bool FilterSettings::parseLine(qint64 line, QByteArrayView text, bool *topLevel)
+bool FilterSettings::parseLine(qint64 line, QByteArrayView text, QString *section)
 {
     if (!text.isValidUtf8())
         return fail(line, QStringLiteral("not UTF-8 text"));
@@ -181,8 +182,12 @@ bool FilterSettings::parseLine(qint64 line, QByteArrayView text, bool *topLevel)
         const QByteArrayView name = trimmed(header.sliced(1, close - 1));
         if (name.contains('"') || name.contains('%'))
             return fail(line, QStringLiteral("a quote or %-escape in a section header"));
-        *topLevel
-            = QString::fromUtf8(name).compare(QLatin1String("general"), Qt::CaseInsensitive) == 0;
+        // Qt's INI settings read the keys of any other section, an empty name too, as
+        // "name/key".
+        const QString named = QString::fromUtf8(name);
+        *section = named.compare(QLatin1String("general"), Qt::CaseInsensitive) == 0
+            ? QString()
+            : named + QLatin1Char('/');
         return true;
     }
     if (equals < 0)
@@ -198,8 +203,7 @@ bool FilterSettings::parseLine(qint64 line, QByteArrayView text, bool *topLevel)
             return fail(line, QStringLiteral("a quote inside a value"));
         value = value.sliced(1, value.size() - 2);
     }
-    if (*topLevel)
-        m_entries.insert(QString::fromUtf8(key), QString::fromUtf8(value));
+    m_entries.insert(*section + QString::fromUtf8(key), QString::fromUtf8(value));
     return true;
 }
 
@@ -226,6 +230,14 @@ double FilterSettings::real(const QString &key, bool *ok) const
     return converted ? value : 0.0;
 }
 
+QString FilterSettings::string(const QString &key, bool *ok) const
+{
+    const auto it = m_entries.constFind(key);
+    if (ok)
+        *ok = it != m_entries.cend();
+    return it == m_entries.cend() ? QString() : *it;
+}
+
 void FilterSettings::setInteger(const QString &key, qint64 value)
 {
     m_entries.insert(key, QString::number(value));
@@ -236,14 +248,32 @@ void FilterSettings::setReal(const QString &key, double value)
     m_entries.insert(key, QString::number(value, 'g', QLocale::FloatingPointShortest));
 }
 
+void FilterSettings::setString(const QString &key, const QString &value)
+{
+    m_entries.insert(key, value);
+}
+
 QByteArray FilterSettings::text() const
 {
-    // Qt's INI settings write top-level keys under [General], sorted by their UTF-16 code units,
-    // which is QMap's order for QString keys.
+    // Qt's INI settings write top-level keys under [General], then each other section after a
+    // blank line, keys sorted by their UTF-16 code units, which is QMap's order for QString
+    // keys; the keys of one section follow each other in that order.
     QByteArray text = "[General]\n";
-    for (auto it = m_entries.cbegin(); it != m_entries.cend(); ++it)
-        text += it.key().toLatin1() + '=' + it.value().toLatin1() + '\n';
-    return text;
+    QByteArray sections;
+    std::optional<QString> section;
+    for (auto it = m_entries.cbegin(); it != m_entries.cend(); ++it) {
+        const qsizetype slash = it.key().indexOf(QLatin1Char('/'));
+        if (slash < 0) {
+            text += it.key().toLatin1() + '=' + it.value().toLatin1() + '\n';
+            continue;
+        }
+        if (section != it.key().left(slash)) {
+            section = it.key().left(slash);
+            sections += "\n[" + section->toLatin1() + "]\n";
+        }
+        sections += it.key().mid(slash + 1).toLatin1() + '=' + it.value().toLatin1() + '\n';
+    }
+    return text + sections;
 }
 
 bool FilterSettings::save(const QString &path) const

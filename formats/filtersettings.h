@@ -8,7 +8,8 @@
 #include <QString>
 
 // The filter file's INI text: the top-level keys that Qt's INI settings write under
-// [General], read without trusting the file and written through DurableFile.
+// [General], and the keys of other sections as "Section/key", read without trusting the file
+// and written through DurableFile.
 //
 // The file's bytes are read once and parsed here. What the program and Qt's INI settings
 // write is read as Qt reads it: keys before any section or in a section named General (in
@@ -36,12 +37,17 @@ public:
     qint32 integer(const QString &key, bool *ok = nullptr) const;
     // The value of a real key; 0.0, with *ok false, when it is missing or not a finite number.
     double real(const QString &key, bool *ok = nullptr) const;
+    // The value of a key as it stands; empty, with *ok false, when it is missing.
+    QString string(const QString &key, bool *ok = nullptr) const;
 
     // Entries to write; keys are written in the order Qt's INI settings use, whatever order
     // they are set in.
     void setInteger(const QString &key, qint64 value);
     void setReal(const QString &key, double value);
-    // The file's text, byte for byte what Qt's INI settings write for these entries.
+    // A value of characters that need no quotes or escapes (letters, digits).
+    void setString(const QString &key, const QString &value);
+    // The file's text, byte for byte what Qt's INI settings write for these entries: the
+    // top-level keys under [General], then a section for the keys of each "Section/key".
     QByteArray text() const;
     // Writes text() through DurableFile, replacing any existing file; false on failure.
     bool save(const QString &path) const;
@@ -50,9 +56,10 @@ private:
     bool parseText(const QByteArray &contents);
     // Forgets the entries and keeps the line why, for read() and parse() to give back.
     bool fail(qint64 line, const QString &problem);
-    bool parseLine(qint64 line, QByteArrayView text, bool *topLevel);
+    // `section` is the section the line is in; empty for the top-level keys.
+    bool parseLine(qint64 line, QByteArrayView text, QString *section);
 
-    // The top-level entries read or set, by key.
+    // The entries read or set, by key ("Section/key" outside the top level).
     QMap<QString, QString> m_entries;
     QString m_error;
 };

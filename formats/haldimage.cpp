@@ -1,6 +1,7 @@
 #include "haldimage.h"
 
 #include "decodermessages.h"
+#include "deepmapper.h"
 #include "imagefile.h"
 #include "lutlimits.h"
 #include "pngchunks.h"
@@ -30,7 +31,7 @@ QString sizeText(const QSize &size)
 
 } // namespace
 
-qint64 HaldImage::maxFileSize() { return qint64(LargestSide) * LargestSide * 8 + (1 << 20); }
+qint64 HaldImage::maxFileSize() { return qint64(LargestSide) * LargestSide * 16 + (1 << 20); }
 
 bool HaldImage::looksLikeImage(QByteArrayView start)
 {
@@ -88,14 +89,14 @@ Outcome<void> HaldImage::read(const QByteArray &bytes)
     if (image.size() != size)
         return fail(QStringLiteral("not a Hald CLUT image (%1)").arg(sizeText(image.size())));
 
-    // 16-bit pixels are read as they are; anything else through 8-bit ARGB.
+    // 16-bit colour pixels are read as they are, other deep ones (16-bit grey, floating
+    // point) through 16 bits, anything else through 8-bit ARGB.
     const QImage::Format pixels = image.format();
-    const bool deep = pixels == QImage::Format_RGBX64 || pixels == QImage::Format_RGBA64
+    const bool asStored = pixels == QImage::Format_RGBX64 || pixels == QImage::Format_RGBA64
         || pixels == QImage::Format_RGBA64_Premultiplied;
-    if (pixels == QImage::Format_Grayscale16)
-        image = image.convertToFormat(QImage::Format_RGBX64);
-    else if (!deep)
-        image = image.convertToFormat(QImage::Format_ARGB32);
+    if (!asStored)
+        image = image.convertToFormat(DeepMapper::isDeep(pixels) ? QImage::Format_RGBX64
+                                                                 : QImage::Format_ARGB32);
     if (image.isNull())
         return fail(QStringLiteral("not enough memory for the Hald CLUT image"));
     const bool sixteen = image.depth() == 64;

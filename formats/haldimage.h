@@ -10,10 +10,11 @@
 
 #include <vector>
 
-// Reads a Hald CLUT image as a 3D lattice: a PNG or TIFF of 8 or 16 bits per channel and of
-// level L (LutLimits::MinHaldLevel..MaxHaldLevel), L³ × L³ pixels holding L² lattice points
-// per channel. Pixel n, counted row by row, is lattice point (n % L², n / L² % L², n / L⁴):
-// red fastest, blue slowest. Alpha and the colour profile are ignored.
+// Reads a Hald CLUT image as a 3D lattice: a PNG or TIFF of 8 or 16 bits per channel (or
+// floating point, read at 16 bits) and of level L (LutLimits::MinHaldLevel..MaxHaldLevel),
+// L³ × L³ pixels holding L² lattice points per channel. Pixel n, counted row by row, is lattice
+// point (n % L², n / L² % L², n / L⁴): red fastest, blue slowest. Alpha and the colour profile are
+// ignored.
 class HaldImage
 {
 public:
@@ -21,7 +22,8 @@ public:
     // The image's size is checked before its pixels are decoded.
     Outcome<void> read(const QByteArray &bytes);
 
-    // The largest file read: a level-16 image of 16-bit RGBA, uncompressed, and its headers.
+    // The largest file read: a level-16 image of 32-bit floating-point RGBA, uncompressed, and
+    // its headers.
     static qint64 maxFileSize();
     // Whether a file starting with these bytes is an image of a type Qt reads (the bytes
     // need not be the whole file).

@@ -46,18 +46,24 @@ bool readUpTo(QFile *file, qint64 limit, QByteArray *bytes)
 
 using LookOutcome = Outcome<std::unique_ptr<Look>>;
 
-LookOutcome readCube(QFile *file)
+LookOutcome readCube(QFile *file, QStringList *warnings)
 {
     CubeFile cube;
     if (const Outcome<void> read = cube.read(file); !read.ok())
         return LookOutcome::failure(read.error());
-    if (cube.kind() == CubeFile::Kind::Table1D)
-        return std::make_unique<Look>(
+    *warnings += cube.warnings();
+    std::unique_ptr<Look> look;
+    if (cube.kind() == CubeFile::Kind::Table1D) {
+        look = std::make_unique<Look>(
             CurvesFilter::fromTables(cube.levels(0), cube.levels(1), cube.levels(2)));
-    const std::optional<AreaMapping::InputCoordinates> input = cube.inputCoordinates();
-    const int size = cube.size();
-    return std::make_unique<Look>(
-        AreaMapping::fromTable(size, cube.takeLattice(), input ? &*input : nullptr));
+    } else {
+        const std::optional<AreaMapping::InputCoordinates> input = cube.inputCoordinates();
+        const int size = cube.size();
+        look = std::make_unique<Look>(
+            AreaMapping::fromTable(size, cube.takeLattice(), input ? &*input : nullptr));
+    }
+    look->setCoverage(cube.coverage());
+    return look;
 }
 
 LookOutcome readHald(QFile *file)
@@ -94,15 +100,22 @@ LookOutcome readFilterFile(QFile *file, QStringList *warnings)
                                  .arg(unread)
                                  .arg(keys));
     };
+    std::unique_ptr<Look> look;
     if (std::unique_ptr<CurvesFilter> curves = FilterFile::curves(settings, &unread)) {
         reportUnread(3 * 256);
-        return std::make_unique<Look>(std::move(curves));
-    }
-    if (std::unique_ptr<MixingFilter> mixing = FilterFile::mixing(settings, &unread)) {
+        look = std::make_unique<Look>(std::move(curves));
+    } else if (std::unique_ptr<MixingFilter> mixing = FilterFile::mixing(settings, &unread)) {
         reportUnread(9 * 256);
-        return std::make_unique<Look>(std::move(mixing));
+        look = std::make_unique<Look>(std::move(mixing));
+    } else {
+        return LookOutcome::failure(QStringLiteral("not a filter file"));
     }
-    return LookOutcome::failure(QStringLiteral("not a filter file"));
+    bool damaged = false;
+    look->setCoverage(FilterFile::coverage(settings, &damaged));
+    if (damaged)
+        warnings->append(QStringLiteral("damaged coverage record (Coverage/Cells, "
+                                        "Coverage/Shown); coverage unknown"));
+    return look;
 }
 
 LookOutcome readLook(const QString &path, QStringList *warnings)
@@ -132,12 +145,12 @@ LookOutcome readLook(const QString &path, QStringList *warnings)
     if (suffix.compare(QLatin1String("cml"), Qt::CaseInsensitive) == 0)
         return readFilterFile(&file, warnings);
     if (suffix.compare(QLatin1String("cube"), Qt::CaseInsensitive) == 0)
-        return readCube(&file);
+        return readCube(&file, warnings);
     const QByteArray start = file.peek(SniffLength);
     if (HaldImage::looksLikeImage(start))
         return readHald(&file);
     if (CubeFile::looksLikeCube(start))
-        return readCube(&file);
+        return readCube(&file, warnings);
     return readFilterFile(&file, warnings);
 }
 
@@ -147,8 +160,14 @@ struct Text
     const Look &look;
     const QString &title;
 
-    QByteArray operator()(const CurvesFilter &curves) const { return FilterFile::text(curves); }
-    QByteArray operator()(const MixingFilter &mixing) const { return FilterFile::text(mixing); }
+    QByteArray operator()(const CurvesFilter &curves) const
+    {
+        return FilterFile::text(curves, look.coverage());
+    }
+    QByteArray operator()(const MixingFilter &mixing) const
+    {
+        return FilterFile::text(mixing, look.coverage());
+    }
     QByteArray operator()(const AreaMapping &mapping) const
     {
         return LookFile::lutWriter(look).cube3D(title, QStringLiteral("(full area mapping)"),
@@ -220,6 +239,11 @@ QString suffix(const Look &look) { return look.visit(Suffix {}); }
 
 bool fitsCube1D(const Look &look) { return look.visit(FitsCube1D {}); }
 
-LutWriter lutWriter(const Look &look) { return look.visit(Writer { look }); }
+LutWriter lutWriter(const Look &look)
+{
+    LutWriter writer = look.visit(Writer { look });
+    writer.setCoverage(look.coverage());
+    return writer;
+}
 
 } // namespace LookFile

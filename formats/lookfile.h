@@ -23,22 +23,23 @@ struct Loaded
     // The look in the file, or one line why it holds none.
     Outcome<std::unique_ptr<Look>> look;
     // One line when levels of a filter file read as 0 because their keys are missing or not
-    // numbers; otherwise none.
+    // numbers, one when the file's coverage record is damaged; otherwise none.
     QStringList warnings;
 };
 
 Loaded read(const QString &path);
 
 // The file a look is kept in: a filter file for curves and mixing curves, a 3D .cube of its
-// own lattice for a mapping; and that file's suffix, "cml" or "cube".
+// own lattice for a mapping, either recording the look's coverage; and that file's suffix,
+// "cml" or "cube".
 QByteArray text(const Look &look, const QString &title);
 QString suffix(const Look &look);
 
 // Whether a 1D .cube can hold the look: only separate curves work on each channel alone.
 bool fitsCube1D(const Look &look);
 
-// The look as a lookup-table writer (1D .cube only for curves). A mapping's values outside
-// 0..255 are kept, as a .cube holds them.
+// The look as a lookup-table writer (1D .cube only for curves), whose .cube files record the
+// look's coverage. A mapping's values outside 0..255 are kept, as a .cube holds them.
 LutWriter lutWriter(const Look &look);
 
 } // namespace LookFile

@@ -1,5 +1,6 @@
 #include "lutwriter.h"
 
+#include "cubefile.h"
 #include "lattice.h"
 #include "rgb.h"
 
@@ -127,8 +128,8 @@ QByteArray LutWriter::header(const QString &title, const QString &origin) const
     cleanOrigin.remove(QLatin1Char('\n')).remove(QLatin1Char('\r'));
     return "# Chromaloom colour filter " + cleanOrigin.toUtf8() + "\n# Created by "
         + QCoreApplication::applicationName().toUtf8() + ' '
-        + QCoreApplication::applicationVersion().toUtf8() + "\nTITLE \"" + cleanTitle.toUtf8()
-        + "\"\n";
+        + QCoreApplication::applicationVersion().toUtf8() + '\n'
+        + CubeFile::coverageComments(m_coverage) + "TITLE \"" + cleanTitle.toUtf8() + "\"\n";
 }
 
 QByteArray LutWriter::cube1D(const QString &title, const QString &origin) const

@@ -1,6 +1,7 @@
 #ifndef LUTWRITER_H
 #define LUTWRITER_H
 
+#include "coverage.h"
 #include "curvesfilter.h"
 #include "lutlimits.h"
 
@@ -38,6 +39,10 @@ public:
     // 0..255, joined by straight lines between whole levels.
     static ColourMap curvesMap(const CurvesFilter &filter);
 
+    // The coverage the .cube files record in their comments (none while it is unknown); a
+    // Hald image has no place for it.
+    void setCoverage(const Coverage &coverage) { m_coverage = coverage; }
+
     // A 1D .cube: comment lines, TITLE, LUT_1D_SIZE 256, then one line per input level
     // 0..255 with the three output levels ÷ 255 to six decimals. Without level tables it
     // holds the map along the grey axis (input level i in every channel).
@@ -60,6 +65,7 @@ private:
     ColourMap m_map;
     std::optional<CurvesFilter::LevelTables> m_tables;
     Values m_values = Values::Clamped;
+    Coverage m_coverage;
 };
 
 #endif // LUTWRITER_H

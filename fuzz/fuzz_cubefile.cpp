@@ -1,7 +1,8 @@
 // Feeds each input to CubeFile as a .cube file's contents. Besides the sanitizers' faults, an
 // input is at fault when it reads but gives a level outside 0..255, a lattice entry or input
-// coordinate that is not a finite number within its range, a mapped colour outside 0..255, or
-// is refused without exactly one line saying why.
+// coordinate that is not a finite number within its range, a mapped colour outside 0..255, a
+// coverage record that does not write back as read, a warning of more than one line, or is
+// refused without exactly one line saying why.
 
 #include "areamapping.h"
 #include "cubefile.h"
@@ -22,6 +23,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
             std::abort();
         return 0;
     }
+    for (const QString &warning : file.warnings()) {
+        if (warning.isEmpty() || warning.contains(QLatin1Char('\n')))
+            std::abort();
+    }
+    if (file.coverage().isKnown() && Coverage::fromHex(file.coverage().toHex()) != file.coverage())
+        std::abort();
     if (file.kind() == CubeFile::Kind::Table1D) {
         for (int c = 0; c < 3; ++c) {
             for (const int level : file.levels(c)) {

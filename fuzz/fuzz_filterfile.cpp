@@ -1,5 +1,5 @@
 // Parses each input as a filter file's contents, as the program does once it has read the
-// file's bytes, and builds whichever filter the file holds.
+// file's bytes, and builds whichever filter the file holds and the coverage it records.
 
 #include "curvesfilter.h"
 #include "filterfile.h"
@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
@@ -23,5 +24,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         curves->levelTables();
     else if (const std::unique_ptr<MixingFilter> mixing = FilterFile::mixing(settings, &unread))
         mixing->map(128.0, 64.0, 255.0);
+    bool damaged = false;
+    const Coverage coverage = FilterFile::coverage(settings, &damaged);
+    if (damaged && coverage.isKnown())
+        std::abort();
     return 0;
 }

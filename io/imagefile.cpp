@@ -13,11 +13,16 @@
 #include <QImageWriter>
 #include <QTransform>
 
+#include <tiffio.h>
+
+#include <algorithm>
+#include <cstring>
+
 namespace {
 
-// Encoded images are smaller than their pixels at 8 bytes each (16-bit RGBA, uncompressed),
-// give or take their metadata.
-qint64 byteLimit(qint64 pixelBudget) { return pixelBudget * 8 + 64 * 1024 * 1024; }
+// Encoded images are smaller than their pixels at 16 bytes each (32-bit floating-point RGBA,
+// uncompressed), give or take their metadata.
+qint64 byteLimit(qint64 pixelBudget) { return pixelBudget * 16 + 64 * 1024 * 1024; }
 
 // Millions of pixels, rounded up to a tenth.
 QString megapixels(qint64 pixels) { return QString::number(((pixels + 99999) / 100000) / 10.0); }
@@ -85,6 +90,80 @@ QImageIOHandler::Transformations jpegTransformation(const QByteArray &bytes)
     return reader.transformation();
 }
 
+// A TIFF file's bytes as libtiff reads them, without a copy.
+struct TiffBytes
+{
+    const QByteArray &bytes;
+    toff_t position = 0;
+
+    static tmsize_t read(thandle_t handle, void *buffer, tmsize_t size)
+    {
+        auto *file = static_cast<TiffBytes *>(handle);
+        const toff_t total = toff_t(file->bytes.size());
+        const toff_t start = std::min(file->position, total);
+        const tmsize_t count = tmsize_t(std::min(toff_t(size), total - start));
+        std::memcpy(buffer, file->bytes.constData() + start, std::size_t(count));
+        file->position = start + toff_t(count);
+        return count;
+    }
+    static tmsize_t write(thandle_t, void *, tmsize_t) { return -1; }
+    static toff_t seek(thandle_t handle, toff_t offset, int whence)
+    {
+        auto *file = static_cast<TiffBytes *>(handle);
+        if (whence == SEEK_CUR)
+            offset += file->position;
+        else if (whence == SEEK_END)
+            offset += toff_t(file->bytes.size());
+        file->position = offset;
+        return offset;
+    }
+    static int close(thandle_t) { return 0; }
+    static toff_t size(thandle_t handle)
+    {
+        return toff_t(static_cast<TiffBytes *>(handle)->bytes.size());
+    }
+    static int map(thandle_t, void **, toff_t *) { return 0; }
+    static void unmap(thandle_t, void *, toff_t) { }
+};
+
+// Why Qt cannot decode a TIFF whose samples are of a kind its reader does not take: floating
+// point other than RGB(A) of 16 or 32 bits, or integers of more than 16 bits. Empty for any
+// other TIFF, and for bytes libtiff cannot open.
+QString unreadableTiffSamples(const QByteArray &bytes)
+{
+    TiffBytes file { bytes };
+    // "m": no memory mapping, the bytes are read through the functions above.
+    TIFF *tiff
+        = TIFFClientOpen("foo", "rm", &file, TiffBytes::read, TiffBytes::write, TiffBytes::seek,
+                         TiffBytes::close, TiffBytes::size, TiffBytes::map, TiffBytes::unmap);
+    if (!tiff)
+        return QString();
+    quint16 bits = 0;
+    quint16 samples = 0;
+    quint16 sampleFormat = 0;
+    quint16 photometric = 0;
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_BITSPERSAMPLE, &bits);
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLESPERPIXEL, &samples);
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLEFORMAT, &sampleFormat);
+    const bool colour = TIFFGetField(tiff, TIFFTAG_PHOTOMETRIC, &photometric) == 1
+        && photometric == PHOTOMETRIC_RGB;
+    TIFFClose(tiff);
+    if (sampleFormat == SAMPLEFORMAT_IEEEFP) {
+        if (colour && (samples == 3 || samples == 4) && (bits == 16 || bits == 32))
+            return QString();
+        return QStringLiteral("floating-point TIFF images are read as RGB or RGBA of 16 or 32 "
+                              "bits only (this one: %1 of %2 bits%3)")
+            .arg(samples == 1 ? QStringLiteral("1 channel")
+                              : QStringLiteral("%1 channels").arg(samples))
+            .arg(bits)
+            .arg(colour ? QString() : QStringLiteral(", not RGB"));
+    }
+    if (bits > 16)
+        return QStringLiteral("TIFF images are read with up to 16 bits per channel (this one: %1)")
+            .arg(bits);
+    return QString();
+}
+
 } // namespace
 
 ImageFile ImageFile::read(const QString &path, qint64 pixelBudget)
@@ -135,7 +214,6 @@ ImageFile ImageFile::fromBytes(const QByteArray &bytes, qint64 pixelBudget)
         file.m_metadata = PhotoMetadata::fromBytes(bytes, &file.m_warnings);
         keepProfile(&jpeg.image, &file.m_warnings);
         file.m_image = upright(jpeg.image, jpegTransformation(bytes));
-        JpegCodec::ReusedPixels::keep(file.m_image);
         return file;
     case JpegCodec::Decoded::Status::LeftToQt:
         break;
@@ -146,7 +224,8 @@ ImageFile ImageFile::fromBytes(const QByteArray &bytes, qint64 pixelBudget)
     buffer.open(QIODevice::ReadOnly);
     QImageReader reader(&buffer);
     reader.setAutoTransform(false);
-    if (reader.format() == "png") {
+    const QByteArray format = reader.format();
+    if (format == "png") {
         const QString problem = PngChunks::problem(bytes);
         if (!problem.isEmpty()) {
             file.m_error = QStringLiteral("the file is damaged (%1)").arg(problem);
@@ -162,7 +241,11 @@ ImageFile ImageFile::fromBytes(const QByteArray &bytes, qint64 pixelBudget)
     }
     const QImage image = reader.read();
     if (image.isNull()) {
-        if (!messages.damage().isEmpty())
+        // libtiff's own words for samples it does not take would read as damage.
+        const QString samples = format == "tiff" ? unreadableTiffSamples(bytes) : QString();
+        if (!samples.isEmpty())
+            file.m_error = samples;
+        else if (!messages.damage().isEmpty())
             file.m_error = QStringLiteral("the file is damaged (%1)").arg(messages.damage());
         return file;
     }
@@ -194,6 +277,17 @@ QByteArray ImageFile::encode(const QImage &image, const QByteArray &format, int 
             *warning = QStringLiteral(
                 "the grey colour profile does not fit the colour result and was dropped");
     }
+    // Qt's PNG writer stores floating-point pixels in 8 bits.
+    if (format.compare("png", Qt::CaseInsensitive) == 0 && pixels != QImage::Format_Invalid
+        && image.pixelFormat().typeInterpretation() == QPixelFormat::FloatingPoint) {
+        written = written.convertToFormat(image.hasAlphaChannel() ? QImage::Format_RGBA64
+                                                                  : QImage::Format_RGBX64);
+        if (written.isNull()) {
+            if (error)
+                *error = QStringLiteral("not enough memory");
+            return QByteArray();
+        }
+    }
     if (format.compare("jpg", Qt::CaseInsensitive) == 0
         || format.compare("jpeg", Qt::CaseInsensitive) == 0) {
         const QByteArray encoded = JpegCodec::encode(written, quality);
@@ -218,6 +312,12 @@ QByteArray ImageFile::formatForFileName(const QString &path)
 {
     const QByteArray suffix = QFileInfo(path).suffix().toLower().toLatin1();
     return canWriteFormat(suffix) ? suffix : QByteArray();
+}
+
+bool ImageFile::holdsSixteenBits(const QByteArray &format)
+{
+    const QByteArray type = format.toLower();
+    return type == "png" || type == "tif" || type == "tiff";
 }
 
 bool ImageFile::canWriteFormat(const QByteArray &format)

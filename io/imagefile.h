@@ -17,8 +17,9 @@ public:
     // Images of more pixels than this are refused unless the reader is given a larger budget.
     static constexpr qint64 DefaultPixelBudget = 200'000'000;
     // What the programs give QImageReader::setAllocationLimit(): Qt refuses images over
-    // 128 MB by default, and this admits the budget's photos even in 64-bit pixel formats.
-    static constexpr int AllocationLimitMB = 1600;
+    // 128 MB by default, and this admits the budget's photos even in 128-bit pixel formats
+    // (32-bit floating-point RGBA).
+    static constexpr int AllocationLimitMB = 3200;
 
     // Reads the file's bytes once, from a regular file or from anything else that can be
     // read (a pipe, standard input), and decodes them as fromBytes() does.
@@ -37,8 +38,14 @@ public:
     static QByteArray formatForFileName(const QString &path);
     // Whether Qt can write images in this format.
     static bool canWriteFormat(const QByteArray &format);
+    // Whether images of this format ("png", "tif", ...) hold 16 bits per channel: PNG and
+    // TIFF, which also keep 16-bit and floating-point pixels as they are (floating point
+    // becomes 16 bits in a PNG).
+    static bool holdsSixteenBits(const QByteArray &format);
 
     const QImage &image() const { return m_image; }
+    // The image, taken out of this object, which then holds a null one.
+    QImage takeImage() { return std::move(m_image); }
     bool isNull() const { return m_image.isNull(); }
     // The photo's EXIF, IPTC and XMP metadata, for the results made from it.
     const PhotoMetadata &metadata() const { return m_metadata; }

@@ -39,9 +39,10 @@ QByteArray encode(const QImage &image, int quality);
 // Qt's reader joins them; empty when there is none.
 QByteArray iccProfile(QByteArrayView bytes);
 
-// While an object of this class lives, JPEGs decoded on its thread go into the pixels of the
-// photo read before when they are of the same size and nobody holds them any more, rather
-// than into new memory that is faulted in page by page; a batch keeps one per worker.
+// While an object of this class lives, JPEGs decoded on its thread go into the pixels kept
+// from the photo before (a batch keeps its filtered result) when they are of the same size
+// and nobody holds them any more, rather than into new memory that is faulted in page by
+// page; a batch keeps one per worker.
 class ReusedPixels
 {
 public:

@@ -1,5 +1,6 @@
 #include "areamapping.h"
 #include "imagetesting.h"
+#include "latticeinterpolation.h"
 #include "mixingfilter.h"
 
 #include <QTest>
@@ -104,6 +105,8 @@ private slots:
     void tableApplyMatchesMap_data();
     void tableApplyMatchesMap();
     void tableInterpolatesThenClamps();
+    void kernelsAgree_data();
+    void kernelsAgree();
 };
 
 void TestAreaMapping::reproducesKnownTransform_data()
@@ -365,6 +368,112 @@ void TestAreaMapping::tableInterpolatesThenClamps()
              "the ends of the float range map to the ends of 0..255");
     QVERIFY2(!AreaMapping::fromTable(257, {}), "size 257 accepted");
     QVERIFY2(!AreaMapping::fromTable(3, std::vector<AreaMapping::Entry>(8)), "8 entries for 27");
+}
+
+void TestAreaMapping::kernelsAgree_data()
+{
+    QTest::addColumn<int>("size");
+    QTest::addColumn<double>("lowest"); // the entries lie in lowest..lowest + spread
+    QTest::addColumn<double>("spread");
+    QTest::addColumn<bool>("shaped");
+    QTest::addColumn<double>("strength");
+    QTest::newRow("33 points") << 33 << 0.0 << 255.0 << false << 1.0;
+    QTest::newRow("2 points, entries beyond 0..255") << 2 << -90.0 << 440.0 << false << 1.0;
+    QTest::newRow("65 points, strength 0.6") << 65 << 0.0 << 255.0 << false << 0.6;
+    QTest::newRow("shaped input, 17 points") << 17 << -60.0 << 380.0 << true << 1.0;
+    QTest::newRow("shaped input, strength 0.3") << 9 << -60.0 << 380.0 << true << 0.3;
+    QTest::newRow("strength 0") << 5 << 0.0 << 255.0 << true << 0.0;
+    QTest::newRow("the ends of the float range")
+        << 3 << -double(std::numeric_limits<float>::max())
+        << 2.0 * std::numeric_limits<float>::max() << false << 0.7;
+}
+
+// Every way of mapping rows (each kernel this processor runs, with and without the cache of
+// colours met before, into other rows and over themselves) gives the very words of
+// operator(); a cache is kept for a photo and given up on noise.
+void TestAreaMapping::kernelsAgree()
+{
+    using LatticeInterpolation::WordMapper;
+    QFETCH(int, size);
+    QFETCH(double, lowest);
+    QFETCH(double, spread);
+    QFETCH(bool, shaped);
+    QFETCH(double, strength);
+    QRandomGenerator random(quint32(size * 31 + int(strength * 10)));
+    std::vector<AreaMapping::Entry> entries(std::size_t(size) * size * size);
+    for (AreaMapping::Entry &entry : entries) {
+        for (float &value : entry)
+            value = float(lowest + random.generateDouble() * spread);
+    }
+    // Bent, folded and held at the ends, as LUT shapers can be.
+    AreaMapping::InputCoordinates input;
+    for (std::size_t c = 0; c < 3; ++c) {
+        for (int level = 0; level < 256; ++level) {
+            const double x = level / 255.0;
+            const double bent = c == 0 ? std::sqrt(x) : c == 1 ? 0.5 + 0.6 * std::sin(9 * x) : x;
+            input[c][std::size_t(level)] = std::clamp(bent * (size - 1), 0.0, size - 1.0);
+        }
+    }
+    const WordMapper mapper(entries, size, shaped ? &input : nullptr, strength);
+
+    // Rows of a photo (a quarter of the words random, the others of a few colours met again
+    // and again, with any alpha), then many more rows of noise.
+    constexpr int Width = 1024;
+    constexpr int PhotoRows = 64;
+    constexpr int Rows = PhotoRows * 4;
+    constexpr std::size_t Words = std::size_t(Width) * Rows;
+    std::vector<QRgb> palette(3000);
+    for (QRgb &colour : palette)
+        colour = random.generate();
+    std::vector<QRgb> words(Words);
+    for (std::size_t i = 0; i < Words; ++i)
+        words[i] = i >= std::size_t(Width) * PhotoRows || random.bounded(4) == 0
+            ? random.generate()
+            : (palette[random.bounded(quint32(palette.size()))] & 0xffffffu)
+                | (random.generate() & 0xff000000u);
+    std::vector<QRgb> expected(Words);
+    for (std::size_t i = 0; i < Words; ++i)
+        expected[i] = mapper(words[i]);
+    const auto firstMismatch = [&](const std::vector<QRgb> &got, int rows) {
+        for (std::size_t i = 0; i < std::size_t(Width) * rows; ++i) {
+            if (got[i] != expected[i])
+                return QStringLiteral("%1 mapped to %2, not %3")
+                    .arg(words[i], 8, 16)
+                    .arg(got[i], 8, 16)
+                    .arg(expected[i], 8, 16);
+        }
+        return QString();
+    };
+
+    for (const WordMapper::Kernel kernel :
+         { WordMapper::Kernel::PerWord, WordMapper::Kernel::Avx2 }) {
+        if (!WordMapper::runs(kernel))
+            continue;
+        for (const bool cached : { false, true }) {
+            const QString name
+                = QStringLiteral("kernel %1%2: ").arg(int(kernel)).arg(cached ? ", cached" : "");
+            WordMapper::Cache cache(cached ? qsizetype(Words) : 0);
+            QCOMPARE(cache.isEmpty(), !cached);
+            // The photo into other rows: the cache is worth keeping.
+            std::vector<QRgb> out(Words);
+            for (int y = 0; y < PhotoRows; ++y)
+                mapper.mapRow(&words[std::size_t(y) * Width], &out[std::size_t(y) * Width], Width,
+                              cache, kernel);
+            QString mismatch = firstMismatch(out, PhotoRows);
+            QVERIFY2(mismatch.isEmpty(), qPrintable(name + mismatch));
+            QCOMPARE(cache.isEmpty(), !cached);
+            // Everything over itself: the noise makes the cache give up.
+            std::vector<QRgb> over = words;
+            for (int y = 0; y < Rows; ++y)
+                mapper.mapRow(&over[std::size_t(y) * Width], &over[std::size_t(y) * Width], Width,
+                              cache, kernel);
+            mismatch = firstMismatch(over, Rows);
+            QVERIFY2(mismatch.isEmpty(),
+                     qPrintable(name + QStringLiteral("over itself: ") + mismatch));
+            QVERIFY2(cache.isEmpty(),
+                     qPrintable(name + QStringLiteral("the cache kept for noise")));
+        }
+    }
 }
 
 QTEST_GUILESS_MAIN(TestAreaMapping)

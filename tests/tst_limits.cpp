@@ -2,7 +2,9 @@
 #include "workers.h"
 
 #include <QTest>
+#include <QThread>
 
+#include <algorithm>
 #include <atomic>
 #include <functional>
 #include <memory>
@@ -50,6 +52,8 @@ private slots:
     void workersShareTheTasks();
     void workerFailure_data();
     void workerFailure();
+    void threadsWithinCores_data();
+    void threadsWithinCores();
     void lastResort_data();
     void lastResort();
 };
@@ -130,6 +134,61 @@ void TestLimits::workerFailure()
         QCOMPARE(QByteArray(error.what()), QByteArray("task 50 failed"));
     }
     QCOMPARE(stillRunning.load(), 0);
+}
+
+void TestLimits::threadsWithinCores_data()
+{
+    // Runs asked for, as multiples of the cores: outer ones (files at once), each starting
+    // inner ones (strips) for every task it takes.
+    QTest::addColumn<int>("outer");
+    QTest::addColumn<int>("inner");
+    QTest::newRow("files and strips") << 2 << 2;
+    QTest::newRow("one file at a time, many strips") << 0 << 8;
+    QTest::newRow("many files, no strips") << 8 << 0;
+}
+
+// However runs nest, no more threads work at once than there are cores, every task is done
+// once, and the cores all come back when the runs end.
+void TestLimits::threadsWithinCores()
+{
+    QFETCH(int, outer);
+    QFETCH(int, inner);
+    const int cores = std::max(QThread::idealThreadCount(), 1);
+    constexpr int Files = 40;
+    constexpr int Strips = 16;
+    thread_local int depth = 0;
+    std::atomic<int> working { 0 };
+    std::atomic<int> most { 0 };
+    // Counts a thread while it is inside any run's work.
+    const auto atWork = [&](const std::function<void()> &work) {
+        if (depth++ == 0) {
+            const int now = ++working;
+            for (int seen = most; now > seen && !most.compare_exchange_weak(seen, now);) { }
+        }
+        work();
+        if (--depth == 0)
+            --working;
+    };
+    std::vector<std::atomic<int>> done(std::size_t(Files) * Strips);
+    std::atomic<int> nextFile { 0 };
+    Workers::run(std::max(outer * cores, 1), [&] {
+        atWork([&] {
+            for (int file = nextFile++; file < Files; file = nextFile++) {
+                std::atomic<int> nextStrip { 0 };
+                Workers::run(std::max(inner * cores, 1), [&] {
+                    atWork([&] {
+                        for (int strip = nextStrip++; strip < Strips; strip = nextStrip++)
+                            ++done[std::size_t(file * Strips + strip)];
+                    });
+                });
+            }
+        });
+    });
+    QVERIFY2(most <= cores,
+             qPrintable(QStringLiteral("%1 threads at work on %2 cores").arg(most).arg(cores)));
+    for (std::size_t task = 0; task < done.size(); ++task)
+        QVERIFY2(done[task] == 1, qPrintable(QStringLiteral("task %1").arg(task)));
+    QCOMPARE(Workers::run(2 * cores, [] {}), cores);
 }
 
 void TestLimits::lastResort_data()

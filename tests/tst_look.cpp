@@ -81,6 +81,8 @@ private slots:
     void strengthOutsideRange();
     void mapMatchesApply_data();
     void mapMatchesApply();
+    void applyInPlace_data();
+    void applyInPlace();
 
 private:
     std::unique_ptr<QTemporaryDir> m_dir;
@@ -247,6 +249,67 @@ void TestLook::mapMatchesApply()
                                     .arg(applied.pixel(x, y), 8, 16)));
         }
     }
+}
+
+void TestLook::applyInPlace_data()
+{
+    QTest::addColumn<Kind>("kind");
+    QTest::addColumn<QImage::Format>("format");
+    QTest::addColumn<bool>("shared"); // another image holds the same pixels
+    QTest::addColumn<bool>("text");
+    QTest::addColumn<bool>("inPlace"); // whether the image's own pixels take the result
+    QTest::newRow("area mapping, RGB32")
+        << Kind::Mapping << QImage::Format_RGB32 << false << false << true;
+    QTest::newRow("area mapping, ARGB32")
+        << Kind::Mapping << QImage::Format_ARGB32 << false << false << true;
+    QTest::newRow("curves, ARGB32 premultiplied")
+        << Kind::Curves << QImage::Format_ARGB32_Premultiplied << false << false << true;
+    QTest::newRow("mixing, RGB32")
+        << Kind::Mixing << QImage::Format_RGB32 << false << false << true;
+    QTest::newRow("area mapping, RGB888")
+        << Kind::Mapping << QImage::Format_RGB888 << false << false << false;
+    QTest::newRow("curves, Indexed8")
+        << Kind::Curves << QImage::Format_Indexed8 << false << false << false;
+    QTest::newRow("area mapping, pixels shared")
+        << Kind::Mapping << QImage::Format_RGB32 << true << false << false;
+    QTest::newRow("mixing, with text")
+        << Kind::Mixing << QImage::Format_ARGB32 << false << true << false;
+}
+
+// applyInPlace() leaves the very image apply() returns (pixels, format, colour space,
+// resolution, offset, text), in the image's own pixels where nobody else holds them.
+void TestLook::applyInPlace()
+{
+    QFETCH(Kind, kind);
+    QFETCH(QImage::Format, format);
+    QFETCH(bool, shared);
+    QFETCH(bool, text);
+    QFETCH(bool, inPlace);
+    const std::unique_ptr<Look> look = makeLook(kind);
+    // Large enough to be split into strips.
+    QImage image = randomImage(331, 223, format, 15);
+    image.setColorSpace(QColorSpace::DisplayP3);
+    image.setDotsPerMeterX(11811);
+    image.setDotsPerMeterY(5906);
+    image.setOffset(QPoint(3, 4));
+    if (text)
+        image.setText(QStringLiteral("Comment"), QStringLiteral("a note"));
+    const QImage original = image.copy();
+    const QImage expected = look->apply(image);
+    const QImage other = shared ? image : QImage();
+    const uchar *pixels = image.constBits();
+
+    look->applyInPlace(image);
+    QVERIFY2(image == expected, "the pixels differ from apply()'s");
+    QCOMPARE(image.format(), expected.format());
+    QCOMPARE(image.colorSpace(), expected.colorSpace());
+    QCOMPARE(image.dotsPerMeterX(), expected.dotsPerMeterX());
+    QCOMPARE(image.dotsPerMeterY(), expected.dotsPerMeterY());
+    QCOMPARE(image.offset(), expected.offset());
+    QCOMPARE(image.textKeys(), expected.textKeys());
+    QCOMPARE(image.constBits() == pixels, inPlace);
+    if (shared)
+        QVERIFY2(other == original, "the other image's pixels changed");
 }
 
 QTEST_GUILESS_MAIN(TestLook)
