@@ -104,6 +104,7 @@ void AreaLearning::add(const PairSamples &pairs)
                 }
             }
         });
+        own.settle();
     });
     for (int strip = 0; strip < strips; ++strip) {
         m_statistics.merge(statistics[std::size_t(strip)]);

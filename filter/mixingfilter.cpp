@@ -82,6 +82,7 @@ MixingStatistics MixingFilter::collectStatistics(const PairSamples &pairs)
         MixingStatistics &own = statistics[std::size_t(strip)];
         pairs.forRows(first, last,
                       [&](const PairSample *row) { own.addRow(row, pairs.rowLength()); });
+        own.settle();
     });
     for (int strip = 1; strip < strips; ++strip)
         statistics[0].merge(statistics[std::size_t(strip)]);

@@ -20,15 +20,20 @@ class MixingStatistics
 {
 public:
     // What one object holds on the heap.
-    static constexpr std::size_t HeapBytes
-        = std::size_t(Rgb::Channels) * Rgb::Levels * Rgb::Levels * sizeof(double);
+    static constexpr std::size_t HeapBytes = std::size_t(Rgb::Channels) * Rgb::Levels * Rgb::Levels
+        * (sizeof(double) + sizeof(quint32));
     // The input channel pairs of the joint histograms: RG, RB, GB.
     static constexpr int PairFirst[Rgb::Channels] = { 0, 0, 1 };
     static constexpr int PairSecond[Rgb::Channels] = { 1, 2, 2 };
 
     MixingStatistics();
-    // Adds one row of pixel pairs.
+    // Adds one row of pixel pairs. A row of whole levels and weight 1 (an 8-bit example read
+    // plainly) is only counted, in integers, which is several times faster; settle() turns
+    // the counts into sums.
     void addRow(const PairSample *samples, int width);
+    // Adds what addRow() counted to the sums; call it once the rows of a thread are added,
+    // before merging or reading.
+    void settle();
     void merge(const MixingStatistics &other);
 
     // The total weight of the pairs.
@@ -73,6 +78,14 @@ private:
     std::array<PerChannel, Rgb::Channels> m_inputProducts {};
     std::array<PerChannel, Rgb::Channels> m_crossProducts {}; // [input][output]
     double m_weight = 0.0;
+
+    void countWholeRow(const PairSample *samples, int width);
+    // What addRow() counted of whole-level rows: the joint histograms, and the output levels
+    // summed per input level, [input][level][output].
+    std::array<std::vector<quint32>, Rgb::Channels> m_wholeJoint;
+    std::array<std::array<std::array<quint64, Rgb::Channels>, Rgb::Levels>, Rgb::Channels>
+        m_wholeOutputs {};
+    quint32 m_wholePixels = 0;
 };
 
 #endif // MIXINGSTATISTICS_H

@@ -2,13 +2,17 @@
 #include "filterfile.h"
 #include "imagetesting.h"
 #include "mixingfilter.h"
+#include "mixingstatistics.h"
 
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <QRandomGenerator>
+
 #include <cmath>
 #include <functional>
+#include <vector>
 
 namespace {
 
@@ -73,6 +77,8 @@ private slots:
     void loadRefuses();
     void hostileCurvesStayFinite();
     void generateRefusesSmallerProduct();
+    void wholeLevelCountsMatchSums_data();
+    void wholeLevelCountsMatchSums();
 
 private:
     std::unique_ptr<QTemporaryDir> m_dir;
@@ -269,6 +275,66 @@ void TestMixingFilter::generateRefusesSmallerProduct()
     const std::array<double, 3> v = empty->map(10, 20, 30);
     QVERIFY2(std::abs(v[0] - 10) < 0.01 && std::abs(v[1] - 20) < 0.01 && std::abs(v[2] - 30) < 0.01,
              "an empty example is not the identity");
+}
+
+void TestMixingFilter::wholeLevelCountsMatchSums_data()
+{
+    QTest::addColumn<int>("spread");
+    QTest::newRow("full range") << 256;
+    QTest::newRow("dark levels") << 8;
+}
+
+// Rows of whole levels and weight 1 are only counted; the sums made of the counts must be
+// those the weighted path gives for the same pairs (here read twice at half weight).
+void TestMixingFilter::wholeLevelCountsMatchSums()
+{
+    QFETCH(int, spread);
+    QRandomGenerator random(7);
+    std::vector<PairSample> whole(1000);
+    for (PairSample &sample : whole) {
+        for (int c = 0; c < 3; ++c) {
+            sample.source[c] = float(random.bounded(spread));
+            sample.product[c] = float(random.bounded(256));
+        }
+        sample.weight = 1.0f;
+    }
+    std::vector<PairSample> halves = whole;
+    for (PairSample &sample : halves)
+        sample.weight = 0.5f;
+
+    MixingStatistics counted;
+    counted.addRow(whole.data(), int(whole.size()));
+    counted.addRow(whole.data(), int(whole.size()));
+    counted.settle();
+    MixingStatistics summed;
+    for (int i = 0; i < 4; ++i)
+        summed.addRow(halves.data(), int(halves.size()));
+    summed.settle();
+
+    const auto same
+        = [](double a, double b) { return std::abs(a - b) <= 1e-9 * (1.0 + std::abs(b)); };
+    QVERIFY2(same(counted.weight(), summed.weight()), "total weight");
+    for (int k = 0; k < 3; ++k) {
+        QVERIFY2(same(counted.inputSum(k), summed.inputSum(k)),
+                 qPrintable(QString("input sum %1").arg(k)));
+        QVERIFY2(same(counted.outputTotal(k), summed.outputTotal(k)),
+                 qPrintable(QString("output total %1").arg(k)));
+        for (int l = 0; l < 3; ++l) {
+            QVERIFY2(same(counted.inputProduct(k, l), summed.inputProduct(k, l)),
+                     qPrintable(QString("input product %1 %2").arg(k).arg(l)));
+            QVERIFY2(same(counted.crossProduct(k, l), summed.crossProduct(k, l)),
+                     qPrintable(QString("cross product %1 %2").arg(k).arg(l)));
+        }
+        for (int i = 0; i < 256; ++i) {
+            QVERIFY2(same(counted.level(k, i), summed.level(k, i)),
+                     qPrintable(QString("level %1 %2").arg(k).arg(i)));
+            QVERIFY2(same(counted.nextLevel(k, i), summed.nextLevel(k, i)), "next level");
+            for (int c = 0; c < 3; ++c)
+                QVERIFY2(same(counted.outputSum(k, i, c), summed.outputSum(k, i, c)), "output sum");
+        }
+        QVERIFY2(counted.joint(k) == summed.joint(k),
+                 qPrintable(QString("joint histogram %1").arg(k)));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestMixingFilter)
