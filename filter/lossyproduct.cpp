@@ -60,18 +60,24 @@ double LossyProduct::fineChromaShare(const QImage &source, const QImage &product
     const PairSamples pairs(source, product, false);
     const int width = pairs.rowLength();
     const int blockRows = pairs.rows() / 2;
-    const int strips = RowStrips::stripCount(blockRows, pairs.pixels());
+    // A proportion over a few million pixels is as telling as over all of them, so larger
+    // images are read in evenly spread rows of blocks.
+    const qsizetype step = std::max<qsizetype>(1, pairs.pixels() / SampledPixels);
+    const int sampledRows = int((blockRows + step - 1) / step);
+    const int strips = RowStrips::stripCount(sampledRows, pairs.pixels() / step);
     std::vector<Detail> details(static_cast<std::size_t>(strips));
-    RowStrips::forEachStrip(blockRows, strips, [&](int strip, qsizetype first, qsizetype last) {
+    RowStrips::forEachStrip(sampledRows, strips, [&](int strip, qsizetype first, qsizetype last) {
         std::vector<PairSample> upper(static_cast<std::size_t>(width));
-        qsizetype y = 2 * first;
-        pairs.forRows(2 * first, 2 * last, [&](const PairSample *row) {
-            if (y % 2 == 0)
-                std::copy(row, row + width, upper.begin());
-            else
-                addBlocks(upper.data(), row, width, details[std::size_t(strip)]);
-            ++y;
-        });
+        for (qsizetype blockRow = first * step; blockRow < last * step; blockRow += step) {
+            qsizetype y = 2 * blockRow;
+            pairs.forRows(y, y + 2, [&](const PairSample *row) {
+                if (y % 2 == 0)
+                    std::copy(row, row + width, upper.begin());
+                else
+                    addBlocks(upper.data(), row, width, details[std::size_t(strip)]);
+                ++y;
+            });
+        }
     });
     Detail total;
     for (const Detail &detail : details) {
