@@ -9,6 +9,7 @@
 #include "look.h"
 #include "memorybudget.h"
 #include "outputfile.h"
+#include "rgb.h"
 #include "workers.h"
 
 #include <QImage>
@@ -74,7 +75,7 @@ Outcome<void> BatchApplier::check(const Job &job, int index, const QList<Job> &j
 
 QImage BatchApplier::filtered(QImage target, const QByteArray &format) const
 {
-    const bool deepTarget = DeepMapper::isDeep(target.format());
+    const bool deepTarget = Rgb::isDeep(target.format());
     if (!deepTarget && m_depth != Depth::Bits16) {
         (m_partLook ? *m_partLook : m_look).applyInPlace(target);
         return target;

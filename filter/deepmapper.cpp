@@ -131,29 +131,6 @@ DeepMapper::DeepMapper(const Look &look, double strength)
 
 DeepMapper::~DeepMapper() = default;
 
-bool DeepMapper::isDeep(QImage::Format format)
-{
-    switch (format) {
-    case QImage::Format_RGBX64:
-    case QImage::Format_RGBA64:
-    case QImage::Format_RGBA64_Premultiplied:
-    case QImage::Format_Grayscale16:
-    case QImage::Format_BGR30:
-    case QImage::Format_A2BGR30_Premultiplied:
-    case QImage::Format_RGB30:
-    case QImage::Format_A2RGB30_Premultiplied:
-    case QImage::Format_RGBX16FPx4:
-    case QImage::Format_RGBA16FPx4:
-    case QImage::Format_RGBA16FPx4_Premultiplied:
-    case QImage::Format_RGBX32FPx4:
-    case QImage::Format_RGBA32FPx4:
-    case QImage::Format_RGBA32FPx4_Premultiplied:
-        return true;
-    default:
-        return false;
-    }
-}
-
 quint16 DeepMapper::curveOutput(std::size_t channel, quint16 value) const
 {
     const double in = levelOf(value);

@@ -35,9 +35,6 @@ public:
     ~DeepMapper();
     Q_DISABLE_COPY_MOVE(DeepMapper)
 
-    // The formats with more than 8 bits per channel: 16-bit integers or floating point.
-    static bool isDeep(QImage::Format format);
-
     // The filtered colour of one pixel: the definition every scanline follows.
     std::array<quint16, 3> map(quint16 red, quint16 green, quint16 blue) const;
 

@@ -16,7 +16,7 @@ using Rgb::Channels;
 // An image as rows the samples read: 8-bit ones as pixel words, deeper ones as 16-bit RGBA.
 QImage readable(const QImage &image)
 {
-    if (!PairSamples::isDeep(image.format()))
+    if (!Rgb::isDeep(image.format()))
         return RowStrips::pixelWords(image);
     const bool premultiplied = image.pixelFormat().premultiplied() == QPixelFormat::Premultiplied;
     QImage deep = image.convertToFormat(premultiplied ? QImage::Format_RGBA64_Premultiplied
@@ -31,29 +31,6 @@ QImage readable(const QImage &image)
 bool PairSamples::cover(const QImage &source, const QImage &product)
 {
     return RowStrips::PixelPairs::cover(source, product);
-}
-
-bool PairSamples::isDeep(QImage::Format format)
-{
-    switch (format) {
-    case QImage::Format_BGR30:
-    case QImage::Format_A2BGR30_Premultiplied:
-    case QImage::Format_RGB30:
-    case QImage::Format_A2RGB30_Premultiplied:
-    case QImage::Format_RGBX64:
-    case QImage::Format_RGBA64:
-    case QImage::Format_RGBA64_Premultiplied:
-    case QImage::Format_Grayscale16:
-    case QImage::Format_RGBX16FPx4:
-    case QImage::Format_RGBA16FPx4:
-    case QImage::Format_RGBA16FPx4_Premultiplied:
-    case QImage::Format_RGBX32FPx4:
-    case QImage::Format_RGBA32FPx4:
-    case QImage::Format_RGBA32FPx4_Premultiplied:
-        return true;
-    default:
-        return false;
-    }
 }
 
 PairSamples::PairSamples(const QImage &source, const QImage &product, bool robust, float scale)

@@ -48,8 +48,6 @@ public:
 
     // Whether the product covers the source, so that every source pixel has its pair.
     static bool cover(const QImage &source, const QImage &product);
-    // Whether an image's format holds more than 8 bits per channel.
-    static bool isDeep(QImage::Format format);
     // The weight of a robust block of `pixels` pixels at the given source range.
     static float weightAt(int pixels, float range)
     {

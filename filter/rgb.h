@@ -5,6 +5,7 @@
 // their fixed order red, green, blue, their 8-bit levels, where a channel sits in a 32-bit
 // word as QImage::pixel() returns it, and how a real value becomes a level.
 
+#include <QImage>
 #include <QRgb>
 #include <QtGlobal>
 
@@ -59,6 +60,31 @@ constexpr QRgb opaqueWord(int red, int green, int blue)
 {
     return 0xff000000u | (quint32(red) << ChannelShifts[0]) | (quint32(green) << ChannelShifts[1])
         | (quint32(blue) << ChannelShifts[2]);
+}
+
+// Whether an image format holds more than 8 bits per channel: 10 or 16-bit integers or
+// floating point. Such images are filtered and learnt from at their own precision.
+constexpr bool isDeep(QImage::Format format)
+{
+    switch (format) {
+    case QImage::Format_RGBX64:
+    case QImage::Format_RGBA64:
+    case QImage::Format_RGBA64_Premultiplied:
+    case QImage::Format_Grayscale16:
+    case QImage::Format_BGR30:
+    case QImage::Format_A2BGR30_Premultiplied:
+    case QImage::Format_RGB30:
+    case QImage::Format_A2RGB30_Premultiplied:
+    case QImage::Format_RGBX16FPx4:
+    case QImage::Format_RGBA16FPx4:
+    case QImage::Format_RGBA16FPx4_Premultiplied:
+    case QImage::Format_RGBX32FPx4:
+    case QImage::Format_RGBA32FPx4:
+    case QImage::Format_RGBA32FPx4_Premultiplied:
+        return true;
+    default:
+        return false;
+    }
 }
 
 } // namespace Rgb

@@ -1,10 +1,10 @@
 #include "haldimage.h"
 
 #include "decodermessages.h"
-#include "deepmapper.h"
 #include "imagefile.h"
 #include "lutlimits.h"
 #include "pngchunks.h"
+#include "rgb.h"
 
 #include <QBuffer>
 #include <QImageReader>
@@ -95,8 +95,8 @@ Outcome<void> HaldImage::read(const QByteArray &bytes)
     const bool asStored = pixels == QImage::Format_RGBX64 || pixels == QImage::Format_RGBA64
         || pixels == QImage::Format_RGBA64_Premultiplied;
     if (!asStored)
-        image = image.convertToFormat(DeepMapper::isDeep(pixels) ? QImage::Format_RGBX64
-                                                                 : QImage::Format_ARGB32);
+        image = image.convertToFormat(Rgb::isDeep(pixels) ? QImage::Format_RGBX64
+                                                          : QImage::Format_ARGB32);
     if (image.isNull())
         return fail(QStringLiteral("not enough memory for the Hald CLUT image"));
     const bool sixteen = image.depth() == 64;
