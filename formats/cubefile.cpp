@@ -16,12 +16,6 @@ constexpr qint64 ReadLimit = CubeFile::MaxLineLength + 6;
 
 const QByteArrayView ByteOrderMark("\xef\xbb\xbf");
 
-// A coverage record: "# chromaloom coverage <cells> <digits>" lines, DigitsPerLine digits
-// each but the last, which keeps the lines short.
-const QByteArrayView CoverageWords[] = { "#", "chromaloom", "coverage" };
-constexpr int CoverageDigits = Coverage::CellCount / 4;
-constexpr int DigitsPerLine = 128;
-
 // The white space that QByteArray::simplified() and trimmed() remove.
 bool isSpace(char c)
 {
@@ -143,9 +137,7 @@ void CubeFile::reset()
     m_seenRange3D = false;
     m_size1D = 0;
     m_size3D = 0;
-    m_coverageDigits.clear();
-    m_coverageLine = 0;
-    m_coverageFault = 0;
+    m_coverageRecord = CoverageRecord();
     m_coverage = Coverage();
     m_warnings.clear();
 }
@@ -276,49 +268,6 @@ bool CubeFile::parseTableLine(qint64 line, const Fields &fields)
     return true;
 }
 
-QByteArray CubeFile::coverageComments(const Coverage &coverage)
-{
-    const QByteArray digits = coverage.toHex();
-    QByteArray comments;
-    for (qsizetype start = 0; start < digits.size(); start += DigitsPerLine)
-        comments += "# chromaloom coverage " + QByteArray::number(Coverage::Cells) + ' '
-            + digits.mid(start, DigitsPerLine) + '\n';
-    return comments;
-}
-
-// A comment line that belongs to the coverage record adds its digits; a damaged one spoils
-// the record. `whole` is false for a comment longer than the read buffer.
-void CubeFile::parseCoverageComment(qint64 line, const Fields &fields, bool whole)
-{
-    for (int i = 0; i < 3; ++i) {
-        if (fields.count <= i || fields.words[i] != CoverageWords[i])
-            return;
-    }
-    if (m_coverageLine == 0)
-        m_coverageLine = line;
-    if (m_coverageFault > 0)
-        return;
-    const qsizetype room = CoverageDigits - m_coverageDigits.size();
-    if (!whole || fields.count != 5 || fields.words[3] != QByteArray::number(Coverage::Cells)
-        || fields.words[4].size() > room)
-        m_coverageFault = line;
-    else
-        m_coverageDigits += fields.words[4].toByteArray();
-}
-
-void CubeFile::finishCoverage()
-{
-    if (m_coverageLine == 0)
-        return;
-    const std::optional<Coverage> coverage
-        = m_coverageFault > 0 ? std::nullopt : Coverage::fromHex(m_coverageDigits);
-    if (coverage)
-        m_coverage = *coverage;
-    else
-        m_warnings.append(QStringLiteral("line %1: damaged coverage record; coverage unknown")
-                              .arg(m_coverageFault > 0 ? m_coverageFault : m_coverageLine));
-}
-
 bool CubeFile::finish()
 {
     if (m_size1D == 0 && m_size3D == 0)
@@ -359,7 +308,11 @@ bool CubeFile::finish()
                 return fail(0, QStringLiteral("the domain's minimum is not below its maximum"));
         }
     }
-    finishCoverage();
+    const Outcome<Coverage> coverage = m_coverageRecord.coverage();
+    if (coverage.ok())
+        m_coverage = coverage.value();
+    else
+        m_warnings.append(coverage.error());
     return true;
 }
 
@@ -400,7 +353,7 @@ bool CubeFile::parse(QIODevice *device)
         const bool tooLong = length > MaxLineLength || (!ended && !device->atEnd());
         const Fields fields = split(text);
         if (fields.count > 0 && fields.words[0].startsWith('#')) {
-            parseCoverageComment(line, fields, ended || device->atEnd());
+            m_coverageRecord.addComment(line, fields.words, fields.count, ended || device->atEnd());
             // A comment may be of any length; the rest of it is read and dropped.
             bool lineEnded = ended;
             while (!lineEnded && !device->atEnd()) {

@@ -3,6 +3,7 @@
 
 #include "areamapping.h"
 #include "coverage.h"
+#include "coveragerecord.h"
 #include "curvesfilter.h"
 #include "lutlimits.h"
 #include "outcome.h"
@@ -86,9 +87,6 @@ public:
     // Lines about what a successful read() passed over: a damaged coverage record.
     const QStringList &warnings() const { return m_warnings; }
 
-    // The comment lines that record a coverage (none when it is unknown), each ending in LF.
-    static QByteArray coverageComments(const Coverage &coverage);
-
 private:
     // The words of a line, as QByteArray::simplified() would separate them: the first
     // few, which are all that any valid line has, and how many there are.
@@ -115,8 +113,6 @@ private:
     bool parseSize(qint64 line, const Fields &fields, bool is3D);
     bool parseRange(qint64 line, const Fields &fields, const QString &keyword, bool is3D);
     bool parseTableLine(qint64 line, const Fields &fields);
-    void parseCoverageComment(qint64 line, const Fields &fields, bool whole);
-    void finishCoverage();
     bool finish();
     qsizetype expectedEntries() const;
     QString sizesText() const;
@@ -133,10 +129,7 @@ private:
     bool m_seenRange3D = false;
     int m_size1D = 0;
     int m_size3D = 0;
-    // The coverage record's digits so far, where it starts, and its first damaged line.
-    QByteArray m_coverageDigits;
-    qint64 m_coverageLine = 0;
-    qint64 m_coverageFault = 0;
+    CoverageRecord m_coverageRecord;
     Coverage m_coverage;
     QStringList m_warnings;
     QString m_error;

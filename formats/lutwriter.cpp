@@ -129,7 +129,7 @@ QByteArray LutWriter::header(const QString &title, const QString &origin) const
     return "# Chromaloom colour filter " + cleanOrigin.toUtf8() + "\n# Created by "
         + QCoreApplication::applicationName().toUtf8() + ' '
         + QCoreApplication::applicationVersion().toUtf8() + '\n'
-        + CubeFile::coverageComments(m_coverage) + "TITLE \"" + cleanTitle.toUtf8() + "\"\n";
+        + CoverageRecord::comments(m_coverage) + "TITLE \"" + cleanTitle.toUtf8() + "\"\n";
 }
 
 QByteArray LutWriter::cube1D(const QString &title, const QString &origin) const

@@ -334,7 +334,7 @@ void TestCoverage::damagedRecords_data()
 
     const QByteArray table = "LUT_3D_SIZE 2\n0 0 0\n1 0 0\n0 1 0\n1 1 0\n0 0 1\n1 0 1\n0 1 1\n"
                              "1 1 1\n";
-    const QByteArray comments = CubeFile::coverageComments(randomCoverage(9));
+    const QByteArray comments = CoverageRecord::comments(randomCoverage(9));
     const QList<QByteArray> lines = comments.split('\n');
     const auto cubeRow = [&](const char *row, const QByteArray &record, int line) {
         QTest::newRow(row) << u"look.cube"_s << QByteArray("# made by hand\n" + record + table)
