@@ -202,10 +202,15 @@ std::unique_ptr<AreaMapping> AreaMapping::generate(const QImage &source, const Q
 
     // Deviation of the filtered source from the product, pixel by pixel.
     const RowStrips::PixelPairs pairs(source, product);
-    const auto mapper = std::make_unique<WordMapper>(*mapping->m_lattice, size);
-    const RowStrips::Deviation fit = RowStrips::deviation(
-        pairs.sourceRows, pairs.productRows, pairs.width, pairs.height,
-        stripCount(pairs.height, pairs.pixels), [&mapper](QRgb s) { return (*mapper)(s); });
+    const WordMapper mapper(*mapping->m_lattice, size);
+    const int strips = stripCount(pairs.height, pairs.pixels);
+    const RowStrips::Deviation fit = RowStrips::deviationByRows(
+        pairs.sourceRows, pairs.productRows, pairs.width, pairs.height, strips, [&] {
+            return [&mapper, cache = WordMapper::Cache(pairs.pixels / strips)](
+                           const QRgb *in, QRgb *out, int width) mutable {
+                mapper.mapRow(in, out, width, cache);
+            };
+        });
     mapping->m_maxDeviation = fit.largest;
     mapping->m_meanDeviation = fit.mean;
     return mapping;

@@ -86,32 +86,34 @@ struct PixelPairs
 };
 
 // How far the mapped source is from the product: the largest and the mean absolute
-// difference over all pixels and the three channels. `map` turns a source word into the
-// filtered word; the rows are split into `strips` threads.
+// difference over all pixels and the three channels.
 struct Deviation
 {
     double largest = 0.0;
     double mean = 0.0;
 };
 
-template<typename Map>
-Deviation deviation(const Scanlines<const QRgb, const uchar> &sourceRows,
-                    const Scanlines<const QRgb, const uchar> &productRows, int width, int height,
-                    int strips, const Map &map)
+// The deviation with the source mapped a row at a time: `newRowMap()` makes, for each of the
+// `strips` threads, a function that maps the `width` source words of one row into another.
+template<typename NewRowMap>
+Deviation deviationByRows(const Scanlines<const QRgb, const uchar> &sourceRows,
+                          const Scanlines<const QRgb, const uchar> &productRows, int width,
+                          int height, int strips, const NewRowMap &newRowMap)
 {
     std::vector<int> largest(std::size_t(strips), 0);
     std::vector<quint64> sums(std::size_t(strips), 0);
     forEachStrip(height, strips, [&](int strip, qsizetype first, qsizetype last) {
+        auto mapRow = newRowMap();
+        std::vector<QRgb> mapped(static_cast<std::size_t>(width));
         int stripLargest = 0;
         quint64 stripSum = 0;
         for (qsizetype y = first; y < last; ++y) {
-            const QRgb *s = sourceRows.row(y);
+            mapRow(sourceRows.row(y), mapped.data(), width);
             const QRgb *p = productRows.row(y);
             for (int x = 0; x < width; ++x) {
-                const QRgb mapped = map(s[x]);
                 for (const int shift : Rgb::ChannelShifts) {
-                    const int difference
-                        = std::abs(int((mapped >> shift) & 0xff) - int((p[x] >> shift) & 0xff));
+                    const int difference = std::abs(int((mapped[std::size_t(x)] >> shift) & 0xff)
+                                                    - int((p[x] >> shift) & 0xff));
                     stripLargest = std::max(stripLargest, difference);
                     stripSum += quint64(difference);
                 }
@@ -130,6 +132,20 @@ Deviation deviation(const Scanlines<const QRgb, const uchar> &sourceRows,
         result.mean = double(total) / double(3 * pixels);
     }
     return result;
+}
+
+// The deviation with `map` turning each source word into the filtered word.
+template<typename Map>
+Deviation deviation(const Scanlines<const QRgb, const uchar> &sourceRows,
+                    const Scanlines<const QRgb, const uchar> &productRows, int width, int height,
+                    int strips, const Map &map)
+{
+    return deviationByRows(sourceRows, productRows, width, height, strips, [&map] {
+        return [&map](const QRgb *in, QRgb *out, int count) {
+            for (int x = 0; x < count; ++x)
+                out[x] = map(in[x]);
+        };
+    });
 }
 
 // A new opaque image for the result of mapping `image`: the image's own format when it is
