@@ -207,7 +207,7 @@ std::unique_ptr<AreaMapping> AreaMapping::generate(const QImage &source, const Q
     const RowStrips::Deviation fit = RowStrips::deviationByRows(
         pairs.sourceRows, pairs.productRows, pairs.width, pairs.height, strips, [&] {
             return [&mapper, cache = WordMapper::Cache(pairs.pixels / strips)](
-                           const QRgb *in, QRgb *out, int width) mutable {
+                       const QRgb *in, QRgb *out, int width) mutable {
                 mapper.mapRow(in, out, width, cache);
             };
         });

@@ -18,7 +18,8 @@ double dot(const double *x, const double *y, int n)
     }
     for (; k < n; ++k)
         sums[0] += x[k] * y[k];
-    return ((sums[0] + sums[1]) + (sums[2] + sums[3])) + ((sums[4] + sums[5]) + (sums[6] + sums[7]));
+    return ((sums[0] + sums[1]) + (sums[2] + sums[3]))
+        + ((sums[4] + sums[5]) + (sums[6] + sums[7]));
 }
 
 } // namespace

@@ -26,6 +26,23 @@ QImage readable(const QImage &image)
     return deep;
 }
 
+// The median of the levels of a block of `columns` x `rows` pixels, stored Block to a row (the
+// mean of the middle two for an even count).
+float median(const float *levels, int columns, int rows)
+{
+    float values[PairSamples::Block * PairSamples::Block];
+    int count = 0;
+    for (int row = 0; row < rows; ++row) {
+        for (int column = 0; column < columns; ++column)
+            values[count++] = levels[row * PairSamples::Block + column];
+    }
+    float *middle = values + count / 2;
+    std::nth_element(values, middle, values + count);
+    if (count % 2 == 1)
+        return *middle;
+    return 0.5f * (*middle + *std::max_element(values, middle));
+}
+
 } // namespace
 
 bool PairSamples::cover(const QImage &source, const QImage &product)
@@ -85,6 +102,8 @@ PairSamples::Reader::Reader(const PairSamples &pairs)
     if (pairs.m_robust) {
         m_low.resize(std::size_t(pairs.rowLength()) * Channels);
         m_high.resize(m_low.size());
+        m_blockProduct.resize(m_low.size() * Block * Block);
+        m_clipped.resize(m_low.size());
     }
 }
 
@@ -113,18 +132,25 @@ const PairSample *PairSamples::Reader::row(qsizetype y)
         sample = PairSample {};
     std::fill(m_low.begin(), m_low.end(), std::numeric_limits<float>::max());
     std::fill(m_high.begin(), m_high.end(), std::numeric_limits<float>::lowest());
+    std::fill(m_clipped.begin(), m_clipped.end(), 0);
     for (qsizetype line = top; line < bottom; ++line) {
         m_pairs.levels(m_pairs.m_source, line, m_source.data());
         m_pairs.levels(m_pairs.m_product, line, m_product.data());
+        const int blockRow = int(line - top) * Block;
         for (int x = 0; x < width; ++x) {
             const std::size_t block = std::size_t(x / Block);
+            const int inBlock = blockRow + x % Block;
             PairSample &sample = m_row[block];
             for (std::size_t c = 0; c < std::size_t(Channels); ++c) {
+                const std::size_t at = 3 * block + c;
                 const float level = m_source[3 * std::size_t(x) + c];
+                const float out = m_product[3 * std::size_t(x) + c];
                 sample.source[c] += level;
-                sample.product[c] += m_product[3 * std::size_t(x) + c];
-                m_low[3 * block + c] = std::min(m_low[3 * block + c], level);
-                m_high[3 * block + c] = std::max(m_high[3 * block + c], level);
+                sample.product[c] += out;
+                m_low[at] = std::min(m_low[at], level);
+                m_high[at] = std::max(m_high[at], level);
+                m_blockProduct[at * Block * Block + std::size_t(inBlock)] = out;
+                m_clipped[at] |= char(!(out > 0.0f && out < float(Rgb::MaxLevel)));
             }
         }
     }
@@ -134,10 +160,12 @@ const PairSample *PairSamples::Reader::row(qsizetype y)
         PairSample &sample = m_row[std::size_t(block)];
         float range = 0.0f;
         for (int c = 0; c < Channels; ++c) {
+            const std::size_t at = std::size_t(3 * block + c);
             sample.source[c] /= float(pixels);
-            sample.product[c] /= float(pixels);
-            range = std::max(
-                range, m_high[std::size_t(3 * block + c)] - m_low[std::size_t(3 * block + c)]);
+            sample.product[c] = m_clipped[at]
+                ? median(m_blockProduct.data() + at * Block * Block, columns, int(bottom - top))
+                : sample.product[c] / float(pixels);
+            range = std::max(range, m_high[at] - m_low[at]);
         }
         sample.weight = m_pairs.m_scale * weightAt(pixels, range);
     }

@@ -39,7 +39,11 @@ enum class Robustness { Off, Auto, On };
 // the look where the block is flat; so a block weighs its pixel count times
 // 1 / (1 + (range / ContrastScale)^2), where the range is the largest spread of one source
 // channel over the block. (On the looks set of scripts/makelooks, 8 x 8 blocks, a codec's
-// own, lost more of non-linear looks than they gained.)
+// own, lost more of non-linear looks than they gained.) A lossy product is also clipped to
+// 0..255 after decoding, so a channel near either end keeps only the noise that points inward
+// and its mean drifts off; where a block's product touches an end in a channel, that channel
+// takes the block's median instead, which clipping does not move while most of the block
+// lies inside.
 class PairSamples
 {
 public:
@@ -97,9 +101,12 @@ private:
         std::vector<PairSample> m_row;
         std::vector<float> m_source;
         std::vector<float> m_product;
-        // Per block of a robust row: lowest and highest source level of each channel.
+        // Per block of a robust row: lowest and highest source level of each channel, and
+        // the product levels of each channel with whether one of them is 0 or 255.
         std::vector<float> m_low;
         std::vector<float> m_high;
+        std::vector<float> m_blockProduct;
+        std::vector<char> m_clipped;
     };
 
     // Row y of an image (as converted) as 3 real levels per pixel.
