@@ -72,7 +72,10 @@ void AreaLearning::add(const PairSamples &pairs)
         std::vector<PointSums> &lattice = sums[std::size_t(strip)];
         lattice.assign(points, PointSums {});
         pairs.forRows(first, last, [&](const PairSample *row) {
-            own.addRow(row, width);
+            if (pairs.isWhole())
+                own.addWholeRow(row, width);
+            else
+                own.addRow(row, width);
             for (int x = 0; x < width; ++x) {
                 const PairSample &sample = row[x];
                 const double w = double(sample.weight);

@@ -80,8 +80,12 @@ MixingStatistics MixingFilter::collectStatistics(const PairSamples &pairs)
     std::vector<MixingStatistics> statistics(static_cast<std::size_t>(strips));
     forEachStrip(pairs.rows(), strips, [&](int strip, qsizetype first, qsizetype last) {
         MixingStatistics &own = statistics[std::size_t(strip)];
-        pairs.forRows(first, last,
-                      [&](const PairSample *row) { own.addRow(row, pairs.rowLength()); });
+        pairs.forRows(first, last, [&](const PairSample *row) {
+            if (pairs.isWhole())
+                own.addWholeRow(row, pairs.rowLength());
+            else
+                own.addRow(row, pairs.rowLength());
+        });
         own.settle();
     });
     for (int strip = 1; strip < strips; ++strip)

@@ -55,7 +55,7 @@ MixingStatistics::MixingStatistics()
         joint.assign(std::size_t(Levels) * Levels, 0);
 }
 
-void MixingStatistics::countWholeRow(const PairSample *samples, int width)
+void MixingStatistics::addWholeRow(const PairSample *samples, int width)
 {
     // The counts stay below 2^32.
     if (quint64(m_wholePixels) + quint64(width) > 0xffffffffu)
@@ -142,7 +142,7 @@ void MixingStatistics::settle()
 void MixingStatistics::addRow(const PairSample *samples, int width)
 {
     if (isWholeRow(samples, width)) {
-        countWholeRow(samples, width);
+        addWholeRow(samples, width);
         return;
     }
     for (int x = 0; x < width; ++x) {

@@ -31,6 +31,9 @@ public:
     // plainly) is only counted, in integers, which is several times faster; settle() turns
     // the counts into sums.
     void addRow(const PairSample *samples, int width);
+    // The same for a row known to be of whole levels and weight 1 (PairSamples::isWhole()),
+    // without looking at every sample first.
+    void addWholeRow(const PairSample *samples, int width);
     // Adds what addRow() counted to the sums; call it once the rows of a thread are added,
     // before merging or reading.
     void settle();
@@ -79,7 +82,6 @@ private:
     std::array<PerChannel, Rgb::Channels> m_crossProducts {}; // [input][output]
     double m_weight = 0.0;
 
-    void countWholeRow(const PairSample *samples, int width);
     // What addRow() counted of whole-level rows: the joint histograms, and the output levels
     // summed per input level, [input][level][output].
     std::array<std::vector<quint32>, Rgb::Channels> m_wholeJoint;

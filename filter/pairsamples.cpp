@@ -54,6 +54,8 @@ PairSamples::PairSamples(const QImage &source, const QImage &product, bool robus
     : m_width(source.width())
     , m_height(source.height())
     , m_robust(robust)
+    , m_whole(!robust && scale == 1.0f && !Rgb::isDeep(source.format())
+              && !Rgb::isDeep(product.format()))
     , m_scale(scale)
     , m_source(readable(source))
     , m_product(readable(product))

@@ -72,6 +72,9 @@ public:
     Q_DISABLE_COPY_MOVE(PairSamples)
 
     bool isRobust() const { return m_robust; }
+    // Whether every sample pairs whole levels at weight 1: an 8-bit example read plainly at
+    // full weight.
+    bool isWhole() const { return m_whole; }
     // The rows of samples and the samples in each: the image's rows and width, or its
     // rows and columns of blocks.
     int rows() const { return m_robust ? (m_height + Block - 1) / Block : m_height; }
@@ -115,6 +118,7 @@ private:
     int m_width;
     int m_height;
     bool m_robust;
+    bool m_whole;
     float m_scale;
     QImage m_source;
     QImage m_product;

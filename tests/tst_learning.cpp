@@ -307,6 +307,10 @@ void TestLearning::samplesMatchPerPixelDefinition()
         const QRgba64 pixel = levels.pixelColor(x, y).rgba64();
         return float(c == 0 ? pixel.red() : c == 1 ? pixel.green() : pixel.blue()) / 257.0f;
     };
+    // Whole levels at weight 1 only where an 8-bit pair is read plainly at full weight.
+    QCOMPARE(PairSamples(source, product, false).isWhole(), !Rgb::isDeep(source.format()));
+    QVERIFY(!PairSamples(source, product, true).isWhole());
+    QVERIFY(!PairSamples(source, product, false, 0.75f).isWhole());
     constexpr int Block = PairSamples::Block;
     for (const bool robust : { false, true }) {
         const PairSamples samples(source, product, robust, 0.75f);
