@@ -42,15 +42,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const QImage result
         = image.copy(0, 0, std::min(image.width(), 16), std::min(image.height(), 12));
     for (const char *format : { "jpeg", "png", "tiff", "webp" }) {
-        QString error;
-        QString warning;
-        const QByteArray encoded = ImageFile::encode(result, format, 90, &error, &warning);
-        requireOneLine(warning);
-        if (encoded.isEmpty())
+        const ImageFile::Encoded encoded = ImageFile::encode(result, format, 90);
+        requireOneLine(encoded.warning);
+        if (!encoded.bytes.ok())
             continue;
-        const QByteArray carried = file.metadata().embedInto(encoded, &warning);
-        requireOneLine(warning);
-        if (ImageFile::fromBytes(carried).image().size() != result.size())
+        const PhotoMetadata::Embedded carried = file.metadata().embedInto(encoded.bytes.value());
+        requireOneLine(carried.warning);
+        if (ImageFile::fromBytes(carried.bytes).image().size() != result.size())
             std::abort();
     }
     return 0;

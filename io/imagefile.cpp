@@ -164,6 +164,22 @@ QString unreadableTiffSamples(const QByteArray &bytes)
     return QString();
 }
 
+// Why Qt's writer could not encode an image, in our own words.
+QString encoderFailure(QImageWriter::ImageWriterError error, const QByteArray &format)
+{
+    const QString name = QString::fromLatin1(format.toUpper());
+    switch (error) {
+    case QImageWriter::UnsupportedFormatError:
+        return QStringLiteral("this build cannot write %1 images").arg(name);
+    case QImageWriter::InvalidImageError:
+        return QStringLiteral("the image cannot be stored as %1").arg(name);
+    case QImageWriter::DeviceError:
+    case QImageWriter::UnknownError:
+        break;
+    }
+    return QStringLiteral("the %1 encoder failed").arg(name);
+}
+
 } // namespace
 
 ImageFile ImageFile::read(const QString &path, qint64 pixelBudget)
@@ -260,11 +276,9 @@ ImageFile ImageFile::fromBytes(const QByteArray &bytes, qint64 pixelBudget)
     return file;
 }
 
-QByteArray ImageFile::encode(const QImage &image, const QByteArray &format, int quality,
-                             QString *error, QString *warning)
+ImageFile::Encoded ImageFile::encode(const QImage &image, const QByteArray &format, int quality)
 {
-    if (warning)
-        warning->clear();
+    QString warning;
     QImage written = image;
     const QImage::Format pixels = image.format();
     if (ColourProfile::isGrey(image.colorSpace()) && pixels != QImage::Format_Grayscale8
@@ -273,8 +287,8 @@ QByteArray ImageFile::encode(const QImage &image, const QByteArray &format, int 
         // Qt finds the two spaces equal, and would keep the grey one.
         written.setColorSpace(QColorSpace());
         written.setColorSpace(colour);
-        if (!colour.isValid() && warning)
-            *warning = QStringLiteral(
+        if (!colour.isValid())
+            warning = QStringLiteral(
                 "the grey colour profile does not fit the colour result and was dropped");
     }
     // Qt's PNG writer stores floating-point pixels in 8 bits.
@@ -282,17 +296,14 @@ QByteArray ImageFile::encode(const QImage &image, const QByteArray &format, int 
         && image.pixelFormat().typeInterpretation() == QPixelFormat::FloatingPoint) {
         written = written.convertToFormat(image.hasAlphaChannel() ? QImage::Format_RGBA64
                                                                   : QImage::Format_RGBX64);
-        if (written.isNull()) {
-            if (error)
-                *error = QStringLiteral("not enough memory");
-            return QByteArray();
-        }
+        if (written.isNull())
+            return { Outcome<QByteArray>::failure(QStringLiteral("not enough memory")), warning };
     }
     if (format.compare("jpg", Qt::CaseInsensitive) == 0
         || format.compare("jpeg", Qt::CaseInsensitive) == 0) {
-        const QByteArray encoded = JpegCodec::encode(written, quality);
+        QByteArray encoded = JpegCodec::encode(written, quality);
         if (!encoded.isEmpty())
-            return encoded;
+            return { std::move(encoded), warning };
     }
     const DecoderMessages quiet;
     QByteArray encoded;
@@ -300,12 +311,9 @@ QByteArray ImageFile::encode(const QImage &image, const QByteArray &format, int 
     buffer.open(QIODevice::WriteOnly);
     QImageWriter writer(&buffer, format);
     writer.setQuality(quality);
-    if (!writer.write(written)) {
-        if (error)
-            *error = writer.errorString();
-        return QByteArray();
-    }
-    return encoded;
+    if (!writer.write(written))
+        return { Outcome<QByteArray>::failure(encoderFailure(writer.error(), format)), warning };
+    return { std::move(encoded), warning };
 }
 
 QByteArray ImageFile::formatForFileName(const QString &path)

@@ -1,6 +1,7 @@
 #ifndef IMAGEFILE_H
 #define IMAGEFILE_H
 
+#include "outcome.h"
 #include "photometadata.h"
 
 #include <QImage>
@@ -28,12 +29,17 @@ public:
     // refused before it is decoded. The metadata comes from the same bytes.
     static ImageFile fromBytes(const QByteArray &bytes, qint64 pixelBudget = DefaultPixelBudget);
 
-    // The image encoded in memory as `format` ("png", "jpg", ...) at `quality` (-1: the
-    // format's default), ready for DurableFile; empty, with *error set, when that fails.
-    // Colour pixels never get a profile for grey ones: they get the matching colour profile,
-    // or none and a line in *warning; otherwise *warning is cleared.
-    static QByteArray encode(const QImage &image, const QByteArray &format, int quality,
-                             QString *error = nullptr, QString *warning = nullptr);
+    // An image encoded in memory: its bytes, ready for DurableFile, or why it could not be
+    // encoded; and a line for what was dropped on the way (empty when nothing was).
+    struct Encoded
+    {
+        Outcome<QByteArray> bytes;
+        QString warning;
+    };
+    // The image encoded as `format` ("png", "jpg", ...) at `quality` (-1: the format's
+    // default). Colour pixels never get a profile for grey ones: they get the matching colour
+    // profile, or none and the warning.
+    static Encoded encode(const QImage &image, const QByteArray &format, int quality);
     // The writable image format that a file name's suffix names, or empty.
     static QByteArray formatForFileName(const QString &path);
     // Whether Qt can write images in this format.

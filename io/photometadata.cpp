@@ -307,18 +307,16 @@ QString PhotoMetadata::value(const QString &key) const
     return QString();
 }
 
-QByteArray PhotoMetadata::embedInto(const QByteArray &encodedImage, QString *warning) const
+PhotoMetadata::Embedded PhotoMetadata::embedInto(const QByteArray &encodedImage) const
 {
-    if (warning)
-        warning->clear();
     if (!m_data)
-        return encodedImage;
+        return { encodedImage, QString() };
     initializeExiv2();
     ComplaintCapture complaints;
     const auto *bytes = reinterpret_cast<const Exiv2::byte *>(encodedImage.constData());
     const long size = long(encodedImage.size());
     if (!isKnownFormat(bytes, size))
-        return encodedImage;
+        return { encodedImage, QString() };
     const QSize pixelSize = imageSize(encodedImage);
     std::string problem;
     try {
@@ -327,7 +325,7 @@ QByteArray PhotoMetadata::embedInto(const QByteArray &encodedImage, QString *war
         const bool iptc = canWrite(*image, Exiv2::mdIptc);
         const bool xmp = canWrite(*image, Exiv2::mdXmp);
         if (!exif && !iptc && !xmp)
-            return encodedImage;
+            return { encodedImage, QString() };
         // Reading first keeps what the encoder wrote, the colour profile above all.
         image->readMetadata();
         if (exif) {
@@ -353,12 +351,11 @@ QByteArray PhotoMetadata::embedInto(const QByteArray &encodedImage, QString *war
         io.close();
         // Never trade the pixels for the metadata.
         if (read == long(result.size()) && imageSize(result) == pixelSize)
-            return result;
+            return { result, QString() };
         problem = complaints.text().empty() ? "the image written is unreadable" : complaints.text();
     } catch (...) {
         problem = currentProblem();
     }
-    if (warning)
-        *warning = QStringLiteral("cannot write the photo's metadata: %1").arg(oneLine(problem));
-    return encodedImage;
+    return { encodedImage,
+             QStringLiteral("cannot write the photo's metadata: %1").arg(oneLine(problem)) };
 }

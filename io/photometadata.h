@@ -37,15 +37,21 @@ public:
     // "Xmp.dc.creator", ...) as Exiv2 prints it; a null string when the key is absent.
     QString value(const QString &key) const;
 
+    // An encoded image with metadata written into it, and a line for what could not be
+    // written (empty when nothing went wrong).
+    struct Embedded
+    {
+        QByteArray bytes;
+        QString warning;
+    };
     // The encoded image (JPEG, PNG, TIFF, WebP) carrying this metadata, as much of it as the
     // format holds, with the orientation set to normal (the pixels are upright), the EXIF
     // thumbnail removed and the pixel dimensions set to the image's. Everything else in the
     // encoded image, its pixels and colour profile above all, stays as it is.
     //
-    // Empty metadata, or a format that cannot hold any (BMP, ...), returns the input
-    // unchanged. When Exiv2 fails, the input is returned unchanged and *warning (when given)
-    // holds one line; otherwise *warning is cleared.
-    QByteArray embedInto(const QByteArray &encodedImage, QString *warning = nullptr) const;
+    // Empty metadata, or a format that cannot hold any (BMP, ...), gives the input unchanged.
+    // When Exiv2 fails, so does it, with the warning.
+    Embedded embedInto(const QByteArray &encodedImage) const;
 
 private:
     struct Data;

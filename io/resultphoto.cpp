@@ -22,23 +22,19 @@ Written write(const QString &path, const QImage &image, const QByteArray &format
     const QByteArray type = format.isEmpty() ? ImageFile::formatForFileName(path) : format;
     if (type.isEmpty())
         return failed(QStringLiteral("no image type for the file name"));
-    QString error;
-    QString profileWarning;
-    const QByteArray encoded
-        = ImageFile::encode(image, type, type == "png" ? -1 : quality, &error, &profileWarning);
-    if (encoded.isEmpty())
-        return failed(error);
+    const ImageFile::Encoded encoded = ImageFile::encode(image, type, type == "png" ? -1 : quality);
+    if (!encoded.bytes.ok())
+        return failed(encoded.bytes.error());
 
     Written written;
     written.encoded = true;
     // Damaged metadata costs at most itself, with one warning line for each part dropped.
-    QString embedWarning;
-    const QByteArray photo = metadata.embedInto(encoded, &embedWarning);
-    for (const QString &warning : { profileWarning, embedWarning }) {
+    const PhotoMetadata::Embedded photo = metadata.embedInto(encoded.bytes.value());
+    for (const QString &warning : { encoded.warning, photo.warning }) {
         if (!warning.isEmpty())
             written.warnings.append(warning);
     }
-    const Outcome<void> stored = DurableFile::write(path, photo, mode);
+    const Outcome<void> stored = DurableFile::write(path, photo.bytes, mode);
     written.nameTaken = DurableFile::nameTaken(stored);
     if (!stored.ok() && !written.nameTaken)
         written.outcome = Outcome<void>::failure(QStringLiteral("cannot write: ") + stored.error());

@@ -92,6 +92,8 @@ private slots:
     void jpegWrittenAsQtWrites();
     void greyOnColour_data();
     void greyOnColour();
+    void encodingFailsInOurWords_data();
+    void encodingFailsInOurWords();
     void affordableJobs_data();
     void affordableJobs();
     void resultPhoto_data();
@@ -237,7 +239,8 @@ void TestImageFile::jpegWrittenAsQtWrites()
     QImageWriter writer(&buffer, "jpeg");
     writer.setQuality(quality);
     QVERIFY(writer.write(image));
-    QVERIFY2(ImageFile::encode(image, "jpg", quality) == expected, "the bytes differ");
+    QVERIFY2(ImageFile::encode(image, "jpg", quality).bytes.value() == expected,
+             "the bytes differ");
 }
 
 void TestImageFile::greyOnColour_data()
@@ -277,8 +280,10 @@ void TestImageFile::greyOnColour()
         image.setPixel(i % 16, i / 16, qRgb(i, i, i));
     image.setColorSpace(grey);
 
-    QString warning;
-    const QImage written = decoded(ImageFile::encode(image, format, 100, nullptr, &warning));
+    const ImageFile::Encoded encoded = ImageFile::encode(image, format, 100);
+    QVERIFY2(encoded.bytes.ok(), qPrintable(encoded.bytes.error()));
+    const QString &warning = encoded.warning;
+    const QImage written = decoded(encoded.bytes.value());
     QVERIFY2(!written.isNull(), "nothing written");
     const QByteArray writtenProfile = written.colorSpace().iccProfile();
     if (!kept) {
@@ -303,6 +308,29 @@ void TestImageFile::greyOnColour()
                                 .arg(actual, 8, 16)
                                 .arg(expected, 8, 16)));
     }
+}
+
+void TestImageFile::encodingFailsInOurWords_data()
+{
+    QTest::addColumn<QImage>("image");
+    QTest::addColumn<QByteArray>("format");
+    QTest::addColumn<QString>("error");
+    QImage pixels(4, 4, QImage::Format_RGB32);
+    pixels.fill(Qt::darkCyan);
+    QTest::newRow("a format Qt cannot write")
+        << pixels << QByteArray("xyz") << QStringLiteral("this build cannot write XYZ images");
+    QTest::newRow("no pixels") << QImage() << QByteArray("png")
+                               << QStringLiteral("the image cannot be stored as PNG");
+}
+
+void TestImageFile::encodingFailsInOurWords()
+{
+    QFETCH(QImage, image);
+    QFETCH(QByteArray, format);
+    QFETCH(QString, error);
+    const ImageFile::Encoded encoded = ImageFile::encode(image, format, -1);
+    QVERIFY2(!encoded.bytes.ok(), "encoded anyway");
+    QCOMPARE(encoded.bytes.error(), error);
 }
 
 void TestImageFile::affordableJobs_data()
@@ -426,7 +454,8 @@ void TestImageFile::fuzzCorpus()
     if (file.isNull())
         return;
     const QImage result = file.image().copy(0, 0, 5, 3);
-    const QByteArray carried = file.metadata().embedInto(ImageFile::encode(result, "jpeg", 90));
+    const QByteArray carried
+        = file.metadata().embedInto(ImageFile::encode(result, "jpeg", 90).bytes.value()).bytes;
     QCOMPARE(ImageFile::fromBytes(carried).image().size(), QSize(5, 3));
 }
 

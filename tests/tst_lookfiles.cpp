@@ -239,7 +239,7 @@ void TestLookFiles::readsByContent_data()
     const QByteArray cube3D
         = "LUT_3D_SIZE 2\n0 0 0\n1 0 0\n0 1 0\n1 1 0\n0 0 1\n1 0 1\n0 1 1\n1 1 1\n";
     const auto encoded = [](const QImage &image, const char *format) {
-        return ImageFile::encode(image, format, 90);
+        return ImageFile::encode(image, format, 90).bytes.value();
     };
     QImage hald(64, 64, QImage::Format_RGBX64);
     hald.fill(Qt::gray);
@@ -358,7 +358,7 @@ void TestLookFiles::matchesFloatReference()
             reinterpret_cast<QRgba64 *>(image.scanLine(int(n) / side))[int(n) % side]
                 = qRgba64(v[0], v[1], v[2], 0xffff);
         }
-        contents = ImageFile::encode(image, "png", -1);
+        contents = ImageFile::encode(image, "png", -1).bytes.value();
     } else {
         contents = cubeText(recipe);
     }
@@ -427,7 +427,7 @@ void TestLookFiles::haldRoundTrip()
         = LutWriter(map, LutWriter::Values::AsTheyAre).haldClut(level, depth, &clamped);
     QVERIFY(clamped);
     HaldImage hald;
-    const Outcome<void> read = hald.read(ImageFile::encode(image, format, -1));
+    const Outcome<void> read = hald.read(ImageFile::encode(image, format, -1).bytes.value());
     QVERIFY2(read.ok(), qPrintable(read.error()));
     QCOMPARE(hald.level(), level);
     const int size = level * level;

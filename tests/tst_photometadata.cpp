@@ -163,8 +163,7 @@ void TestPhotoMetadata::embed()
              "the target's colour profile was taken for metadata");
 
     const QByteArray plain = encodedImage(testImage(), resultFormat);
-    QString warning;
-    const QByteArray result = metadata.embedInto(plain, &warning);
+    const auto [result, warning] = metadata.embedInto(plain);
     QVERIFY2(warning.isEmpty(), qPrintable(warning));
 
     const PhotoMetadata written = PhotoMetadata::fromBytes(result, &warnings);
@@ -218,8 +217,7 @@ void TestPhotoMetadata::orientation()
 
     // The result holds upright pixels: read with orientation applied it must not turn again.
     const QByteArray plain = encodedImage(upright, "jpeg");
-    QString warning;
-    const QByteArray result = PhotoMetadata::fromBytes(file).embedInto(plain, &warning);
+    const auto [result, warning] = PhotoMetadata::fromBytes(file).embedInto(plain);
     QVERIFY2(warning.isEmpty(), qPrintable(warning));
     QVERIFY2(samePixels(decode(result, true), decode(plain)), "the result is not shown upright");
 }
@@ -292,12 +290,13 @@ void TestPhotoMetadata::corruptMetadata()
              "a damaged profile would be written");
 
     const QByteArray plain = encodedImage(testImage(), "jpeg");
-    QVERIFY2(decode(metadata.embedInto(plain)) == decode(plain), "the result lost its pixels");
+    QVERIFY2(decode(metadata.embedInto(plain).bytes) == decode(plain),
+             "the result lost its pixels");
     // Good metadata written into a file that carries damaged metadata keeps its pixels too.
     const PhotoMetadata good = PhotoMetadata::fromBytes(tagged(plain, 1));
-    QString embedWarning;
-    QVERIFY2(decode(good.embedInto(file, &embedWarning)) == decode(file),
-             qPrintable("the pixels were lost; " + embedWarning));
+    const PhotoMetadata::Embedded embedded = good.embedInto(file);
+    QVERIFY2(decode(embedded.bytes) == decode(file),
+             qPrintable("the pixels were lost; " + embedded.warning));
 }
 
 void TestPhotoMetadata::noMetadata_data()
@@ -326,12 +325,13 @@ void TestPhotoMetadata::noMetadata()
              qPrintable(warnings.join(u'\n')));
 
     // A format that cannot hold metadata is passed through untouched, without a warning.
-    QString warning;
     const PhotoMetadata good
         = PhotoMetadata::fromBytes(tagged(encodedImage(testImage(), "jpeg"), 1));
     const QByteArray bmp = encodedImage(testImage(), "bmp");
-    QVERIFY2(good.embedInto(bmp, &warning) == bmp && warning.isEmpty(), qPrintable(warning));
-    QVERIFY2(image.metadata().embedInto(contents) == contents, "empty metadata changed the image");
+    const PhotoMetadata::Embedded embedded = good.embedInto(bmp);
+    QVERIFY2(embedded.bytes == bmp && embedded.warning.isEmpty(), qPrintable(embedded.warning));
+    QVERIFY2(image.metadata().embedInto(contents).bytes == contents,
+             "empty metadata changed the image");
 }
 
 void TestPhotoMetadata::concurrentUse()
@@ -343,7 +343,7 @@ void TestPhotoMetadata::concurrentUse()
     for (std::size_t t = 0; t < failures.size(); ++t) {
         threads.emplace_back([&, t] {
             for (int i = 0; i < 25; ++i) {
-                const QByteArray result = PhotoMetadata::fromBytes(tagged).embedInto(plain);
+                const QByteArray result = PhotoMetadata::fromBytes(tagged).embedInto(plain).bytes;
                 if (PhotoMetadata::fromBytes(result).value(QStringLiteral("Xmp.photoshop.City"))
                     != QLatin1String("Lisbon"))
                     ++failures[t];
