@@ -15,6 +15,15 @@ struct Detail
 {
     double fine[2] = {};
     double coarse[2] = {};
+
+    Detail &operator+=(const Detail &other)
+    {
+        for (int image = 0; image < 2; ++image) {
+            fine[image] += other.fine[image];
+            coarse[image] += other.coarse[image];
+        }
+        return *this;
+    }
 };
 
 struct Chroma
@@ -62,6 +71,17 @@ struct Steps
     double inside[2] = {};
     qint64 edges = 0;
     qint64 insides = 0;
+
+    Steps &operator+=(const Steps &other)
+    {
+        for (int image = 0; image < 2; ++image) {
+            edge[image] += other.edge[image];
+            inside[image] += other.inside[image];
+        }
+        edges += other.edges;
+        insides += other.insides;
+        return *this;
+    }
 };
 
 constexpr int EdgeBlock = 8;
@@ -90,10 +110,30 @@ void addSteps(const float *row, const float *below, bool edgeBelow, int width, i
     }
 }
 
-// The step between the rows of blocks measured, so that about `sampled` pixels are read.
-qsizetype sampleStep(qsizetype pixels, qsizetype sampled)
+// A proportion over a million pixels or a few is as telling as over all of them, so larger
+// images are read in evenly spread bands: band(sums, top, end) reads the rows [top, end) of
+// bands of `bandRows` rows that start every `period` rows, so that about `sampled` pixels are
+// read, on several threads with sums of their own, which are then added up.
+template<typename Sums, typename Band>
+Sums overSpreadBands(const PairSamples &pairs, int period, int bandRows, qsizetype sampled,
+                     const Band &band)
 {
-    return std::max<qsizetype>(1, pixels / sampled);
+    const qsizetype height = pairs.rows();
+    const qsizetype bands = (height + period - 1) / period;
+    const qsizetype step = std::max<qsizetype>(1, pairs.pixels() / sampled);
+    const int read = int((bands + step - 1) / step);
+    const int strips = RowStrips::stripCount(read, pairs.pixels() / step);
+    std::vector<Sums> sums(static_cast<std::size_t>(strips));
+    RowStrips::forEachStrip(read, strips, [&](int strip, qsizetype first, qsizetype last) {
+        for (qsizetype k = first * step; k < last * step; k += step) {
+            const qsizetype top = k * period;
+            band(sums[std::size_t(strip)], top, std::min(top + bandRows, height));
+        }
+    });
+    Sums total;
+    for (const Sums &strip : sums)
+        total += strip;
+    return total;
 }
 
 } // namespace
@@ -102,23 +142,16 @@ double LossyProduct::blockEdgeShare(const QImage &source, const QImage &product)
 {
     const PairSamples pairs(source, product, false);
     const int width = pairs.rowLength();
-    const int height = pairs.rows();
-    const int blockRows = (height + EdgeBlock - 1) / EdgeBlock;
-    const qsizetype step = sampleStep(pairs.pixels(), EdgeSampledPixels);
-    const int sampledRows = int((blockRows + step - 1) / step);
-    const int strips = RowStrips::stripCount(sampledRows, pairs.pixels() / step);
-    std::vector<Steps> counts(static_cast<std::size_t>(strips));
-    RowStrips::forEachStrip(sampledRows, strips, [&](int strip, qsizetype first, qsizetype last) {
-        // Luma rows, [image][row of two]: the row before and the current one.
-        std::vector<float> luma[2][2];
-        for (auto &rows : luma) {
-            for (std::vector<float> &row : rows)
-                row.resize(static_cast<std::size_t>(width));
-        }
-        for (qsizetype blockRow = first * step; blockRow < last * step; blockRow += step) {
-            // The rows of the block and the first row below it.
-            const qsizetype top = blockRow * EdgeBlock;
-            const qsizetype end = std::min<qsizetype>(top + EdgeBlock + 1, height);
+    // The rows of a block and the first row below it.
+    const Steps total = overSpreadBands<Steps>(
+        pairs, EdgeBlock, EdgeBlock + 1, EdgeSampledPixels,
+        [&](Steps &steps, qsizetype top, qsizetype end) {
+            // Luma rows, [image][row of two]: the row before and the current one.
+            std::vector<float> luma[2][2];
+            for (auto &rows : luma) {
+                for (std::vector<float> &row : rows)
+                    row.resize(static_cast<std::size_t>(width));
+            }
             qsizetype y = top;
             pairs.forRows(top, end, [&](const PairSample *row) {
                 const std::size_t now = std::size_t(y % 2);
@@ -129,21 +162,11 @@ double LossyProduct::blockEdgeShare(const QImage &source, const QImage &product)
                 if (y > top) {
                     for (int image = 0; image < 2; ++image)
                         addSteps(luma[image][1 - now].data(), luma[image][now].data(),
-                                 y % EdgeBlock == 0, width, image, counts[std::size_t(strip)]);
+                                 y % EdgeBlock == 0, width, image, steps);
                 }
                 ++y;
             });
-        }
-    });
-    Steps total;
-    for (const Steps &steps : counts) {
-        for (int image = 0; image < 2; ++image) {
-            total.edge[image] += steps.edge[image];
-            total.inside[image] += steps.inside[image];
-        }
-        total.edges += steps.edges;
-        total.insides += steps.insides;
-    }
+        });
     // Within-block steps of less than a quarter level on average say nothing of blocking.
     constexpr double FlatStep = 0.25;
     if (total.edges == 0 || total.insides == 0)
@@ -160,33 +183,19 @@ double LossyProduct::fineChromaShare(const QImage &source, const QImage &product
 {
     const PairSamples pairs(source, product, false);
     const int width = pairs.rowLength();
-    const int blockRows = pairs.rows() / 2;
-    // A proportion over a few million pixels is as telling as over all of them, so larger
-    // images are read in evenly spread rows of blocks.
-    const qsizetype step = sampleStep(pairs.pixels(), SampledPixels);
-    const int sampledRows = int((blockRows + step - 1) / step);
-    const int strips = RowStrips::stripCount(sampledRows, pairs.pixels() / step);
-    std::vector<Detail> details(static_cast<std::size_t>(strips));
-    RowStrips::forEachStrip(sampledRows, strips, [&](int strip, qsizetype first, qsizetype last) {
-        std::vector<PairSample> upper(static_cast<std::size_t>(width));
-        for (qsizetype blockRow = first * step; blockRow < last * step; blockRow += step) {
-            qsizetype y = 2 * blockRow;
-            pairs.forRows(y, y + 2, [&](const PairSample *row) {
+    // Rows of 2 x 2 blocks; a last row alone adds nothing.
+    const Detail total = overSpreadBands<Detail>(
+        pairs, 2, 2, SampledPixels, [&](Detail &detail, qsizetype top, qsizetype end) {
+            std::vector<PairSample> upper(static_cast<std::size_t>(width));
+            qsizetype y = top;
+            pairs.forRows(top, end, [&](const PairSample *row) {
                 if (y % 2 == 0)
                     std::copy(row, row + width, upper.begin());
                 else
-                    addBlocks(upper.data(), row, width, details[std::size_t(strip)]);
+                    addBlocks(upper.data(), row, width, detail);
                 ++y;
             });
-        }
-    });
-    Detail total;
-    for (const Detail &detail : details) {
-        for (int image = 0; image < 2; ++image) {
-            total.fine[image] += detail.fine[image];
-            total.coarse[image] += detail.coarse[image];
-        }
-    }
+        });
     if (!(total.fine[0] > 0.0 && total.coarse[0] > 0.0 && total.coarse[1] > 0.0))
         return 1.0;
     return (total.fine[1] / total.coarse[1]) / (total.fine[0] / total.coarse[0]);
