@@ -36,7 +36,7 @@ struct Summary
     double midDeviation;
 };
 
-Summary summarize(YCurve *const *curves, const std::vector<quint64> &joint, qsizetype pixels)
+Summary summaryOf(YCurve *const *curves, const std::vector<quint64> &joint, qsizetype pixels)
 {
     Summary summary;
     summary.coverage
@@ -159,13 +159,10 @@ std::unique_ptr<CurvesFilter> CurvesFilter::generate(const QImage &source, const
             curves[c]->finalize();
     });
 
-    const Summary summary = summarize(curves, joint, pixels);
-    filter->m_coverage = summary.coverage;
-    filter->m_maxInconsistency = summary.maxInconsistency;
-    filter->m_maxDeviation = summary.maxDeviation;
-    filter->m_midDeviation = summary.midDeviation;
+    filter->summarize(joint, pixels);
     return filter;
 }
+
 std::unique_ptr<CurvesFilter> CurvesFilter::fromHistograms(const std::vector<quint64> &fitted,
                                                            const std::vector<quint64> &measured)
 {
@@ -188,12 +185,18 @@ std::unique_ptr<CurvesFilter> CurvesFilter::fromHistograms(const std::vector<qui
         }
         curves[c]->finalize();
     }
-    const Summary summary = summarize(curves, measured, pixels);
-    filter->m_coverage = summary.coverage;
-    filter->m_maxInconsistency = summary.maxInconsistency;
-    filter->m_maxDeviation = summary.maxDeviation;
-    filter->m_midDeviation = summary.midDeviation;
+    filter->summarize(measured, pixels);
     return filter;
+}
+
+void CurvesFilter::summarize(const std::vector<quint64> &joint, qsizetype pixels)
+{
+    YCurve *const curves[Channels] = { &m_red, &m_green, &m_blue };
+    const Summary summary = summaryOf(curves, joint, pixels);
+    m_coverage = summary.coverage;
+    m_maxInconsistency = summary.maxInconsistency;
+    m_maxDeviation = summary.maxDeviation;
+    m_midDeviation = summary.midDeviation;
 }
 
 std::unique_ptr<CurvesFilter>

@@ -61,6 +61,10 @@ public:
     std::size_t memoryUsage() const;
 
 private:
+    // Sets what the filter reports from its finished curves and the joint histogram of the
+    // pixel pairs, [channel][source level][product level], over `pixels` pixels.
+    void summarize(const std::vector<quint64> &joint, qsizetype pixels);
+
     double m_maxInconsistency = 0.0;
     double m_coverage = 0.0;
     double m_maxDeviation = 0.0;
