@@ -30,7 +30,7 @@ QImage readable(const QImage &image)
 // mean of the middle two for an even count).
 float median(const float *levels, int columns, int rows)
 {
-    float values[PairSamples::Block * PairSamples::Block];
+    float values[PairSamples::Block * PairSamples::Block] {};
     int count = 0;
     for (int row = 0; row < rows; ++row) {
         for (int column = 0; column < columns; ++column)
