@@ -12,6 +12,7 @@
 #include "rgb.h"
 #include "workers.h"
 
+#include <QFileInfo>
 #include <QImage>
 
 #include <algorithm>
@@ -28,13 +29,6 @@ BatchApplier::BatchApplier(const Look &look, double strength, bool overwrite, qi
 { }
 
 BatchApplier::~BatchApplier() = default;
-
-void BatchApplier::setWorkers(int workers)
-{
-    // Any file may be as large as the budget allows.
-    m_workers
-        = MemoryBudget::affordableJobs(workers, m_pixelBudget, MemoryBudget::availableBytes());
-}
 
 Outcome<void> BatchApplier::check(const Job &job, int index, const QList<Job> &jobs,
                                   const QStringList &inputs) const
@@ -171,8 +165,17 @@ int BatchApplier::run(const QList<Job> &jobs, const QStringList &inputs)
             Console::showProgress(++done, total);
         }
     };
+    // Any file may be as large as the budget allows, and of 16 bits unless it is a JPEG.
+    const bool deep = m_depth == Depth::Bits16
+        || std::any_of(runnable.begin(), runnable.end(), [](const Job &job) {
+                          const QString suffix = QFileInfo(job.input).suffix().toLower();
+                          return suffix != QLatin1String("jpg") && suffix != QLatin1String("jpeg");
+                      });
+    const int workers = MemoryBudget::affordableJobs(
+        m_workers, m_pixelBudget, MemoryBudget::availableBytes(),
+        deep ? MemoryBudget::DeepBytesPerPixel : MemoryBudget::BytesPerPixel);
     // As many workers as the system grants; the calling thread is one of them.
-    Workers::run(std::min(m_workers, int(runnable.size())), work);
+    Workers::run(std::min(workers, int(runnable.size())), work);
     Console::clearProgress();
     return failures;
 }

@@ -47,8 +47,9 @@ public:
     Q_DISABLE_COPY_MOVE(BatchApplier)
 
     // How many files are worked on at once: at least 1, and no more than the memory
-    // available holds images of the pixel budget.
-    void setWorkers(int workers);
+    // available when the run starts holds images of the pixel budget (16-bit ones unless
+    // every target is a JPEG and the results are of 8 bits).
+    void setWorkers(int workers) { m_workers = workers; }
     // The quality of JPEG and WebP results, 0..100 (default 100); PNG results always get
     // zlib's default compression.
     void setQuality(int quality) { m_quality = quality; }

@@ -44,13 +44,11 @@ qint64 availableBytes()
     return available;
 }
 
-int affordableJobs(int wanted, qint64 pixels, qint64 available)
+int affordableJobs(int wanted, qint64 pixels, qint64 available, int bytesPerPixel)
 {
-    // Each job holds its image decoded, the result and the result encoded, each at most
-    // 4 bytes a pixel: 12 bytes a pixel.
     if (available < 0 || pixels <= 0)
         return std::max(wanted, 1);
-    const qint64 perJob = pixels * 12;
+    const qint64 perJob = pixels * std::max(bytesPerPixel, 1);
     return int(std::clamp<qint64>(available / perJob, 1, std::max(wanted, 1)));
 }
 

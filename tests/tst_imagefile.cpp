@@ -337,21 +337,28 @@ void TestImageFile::affordableJobs_data()
 {
     QTest::addColumn<int>("wanted");
     QTest::addColumn<qint64>("available");
+    QTest::addColumn<bool>("deep");
     QTest::addColumn<int>("jobs");
 
-    // A 100-megapixel budget takes 1.2 GB a job.
-    QTest::newRow("memory unknown") << 8 << qint64(-1) << 8;
-    QTest::newRow("room for all") << 4 << qint64(16) * 1000 * 1000 * 1000 << 4;
-    QTest::newRow("room for some") << 8 << qint64(5) * 1000 * 1000 * 1000 << 4;
-    QTest::newRow("room for none still tries one") << 8 << qint64(1000) << 1;
+    // A 100-megapixel budget takes 1.2 GB a job, 2.4 GB at 16 bits.
+    const qint64 gigabyte = qint64(1000) * 1000 * 1000;
+    QTest::newRow("memory unknown") << 8 << qint64(-1) << false << 8;
+    QTest::newRow("room for all") << 4 << 16 * gigabyte << false << 4;
+    QTest::newRow("room for some") << 8 << 5 * gigabyte << false << 4;
+    QTest::newRow("room for fewer at 16 bits") << 8 << 5 * gigabyte << true << 2;
+    QTest::newRow("room for none still tries one") << 8 << qint64(1000) << true << 1;
 }
 
 void TestImageFile::affordableJobs()
 {
     QFETCH(int, wanted);
     QFETCH(qint64, available);
+    QFETCH(bool, deep);
     QFETCH(int, jobs);
-    QCOMPARE(MemoryBudget::affordableJobs(wanted, 100'000'000, available), jobs);
+    QCOMPARE(MemoryBudget::affordableJobs(wanted, 100'000'000, available,
+                                          deep ? MemoryBudget::DeepBytesPerPixel
+                                               : MemoryBudget::BytesPerPixel),
+             jobs);
 }
 
 void TestImageFile::resultPhoto_data()
