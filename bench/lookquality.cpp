@@ -9,9 +9,10 @@
 //   half ("fit"), on the right half (same scene, unseen pixels: "half") and on every other
 //   photo of the set ("others": colours the example may never have shown);
 // - a JPEG export: the same, learnt from the left half of the product exported as a JPEG of
-//   quality 85, as real exports are, beside the lossless figures; and on the right half, learnt
-//   from an export at quality 100 without chroma subsampling, which only rounds the colours
-//   to 8-bit YCbCr: what learning from any JPEG costs at least;
+//   quality 85, as real exports are, and read as generate reads it, beside the lossless
+//   figures; and on the right half, learnt from an export at quality 100 without chroma
+//   subsampling, which only rounds the colours to 8-bit YCbCr: what that rounding alone
+//   costs;
 // - several examples: learnt from one whole photo, and from it and the next photo of the set,
 //   both measured on the photos neither example showed.
 // Then whether the targets hold.
@@ -23,6 +24,7 @@
 #include <QElapsedTimer>
 #include <QImage>
 
+#include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
@@ -85,8 +87,8 @@ double errorOnOthers(const QualityLearning::Learnt &apply, const std::vector<QIm
 
 // The figures of one look for every method, averaged over the photos.
 void measure(const std::vector<QImage> &photos, const std::vector<QImage> &products,
-             const std::vector<QImage> &exported, const std::vector<QImage> &rounded,
-             Figures *figures)
+             const std::vector<std::array<QImage, MethodCount>> &exported,
+             const std::vector<QImage> &rounded, Figures *figures)
 {
     const std::size_t n = photos.size();
     for (std::size_t i = 0; i < n; ++i) {
@@ -107,7 +109,7 @@ void measure(const std::vector<QImage> &photos, const std::vector<QImage> &produ
             f.others += errorOnOthers(lossless, photos, products, i, i);
 
             const auto jpeg
-                = QualityLearning::learn(Method(m), { { leftSource, exported[i].copy(left) } });
+                = QualityLearning::learn(Method(m), { { leftSource, exported[i][m].copy(left) } });
             f.jpegHalf += meanError(jpeg(rightSource), rightProduct);
             f.jpegOthers += errorOnOthers(jpeg, photos, products, i, i);
             const auto jpeg100
@@ -161,17 +163,27 @@ int main(int argc, char **argv)
     std::vector<std::array<Figures, MethodCount>> results;
     for (const QString &look : std::as_const(looks)) {
         std::vector<QImage> products;
-        std::vector<QImage> exported;
+        std::vector<std::array<QImage, MethodCount>> exported;
         std::vector<QImage> rounded;
         for (const QString &name : names) {
             products.push_back(rgb(dir.filePath(look + QLatin1Char('/') + name)));
             const auto jpeg = [&](const char *kind) {
                 QString path
                     = QLatin1String(kind) + QLatin1Char('/') + look + QLatin1Char('/') + name;
-                return rgb(dir.filePath(path.replace(path.size() - 4, 4, QStringLiteral(".jpg"))));
+                return dir.filePath(path.replace(path.size() - 4, 4, QStringLiteral(".jpg")));
             };
-            exported.push_back(jpeg("jpeg85"));
-            rounded.push_back(jpeg("jpeg100"));
+            // Read as generate reads a product for each method.
+            exported.emplace_back();
+            for (int m = 0; m < MethodCount; ++m) {
+                exported.back()[std::size_t(m)]
+                    = QualityLearning::readProduct(jpeg("jpeg85"), Method(m));
+                if (exported.back()[std::size_t(m)].isNull()) {
+                    std::fprintf(stderr, "chromaloom-lookquality: %s: cannot read image\n",
+                                 qPrintable(jpeg("jpeg85")));
+                    return 1;
+                }
+            }
+            rounded.push_back(rgb(jpeg("jpeg100")));
         }
         results.emplace_back();
         measure(photos, products, exported, rounded, results.back().data());

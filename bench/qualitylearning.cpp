@@ -1,5 +1,6 @@
 #include "qualitylearning.h"
 
+#include "imagefile.h"
 #include "look.h"
 #include "looklearner.h"
 
@@ -15,6 +16,15 @@ Learnt learn(Method method, const std::vector<Pair> &pairs)
     // Learnt as the command-line tool's generate learns it.
     std::shared_ptr<const Look> look = LookLearner::learn(methods[method], pairs);
     return [look](const QImage &image) { return look->apply(image); };
+}
+
+QImage readProduct(const QString &path, Method method)
+{
+    const bool robust = method != Curves; // generate's default robustness: auto, curves off
+    const ImageFile file
+        = ImageFile::read(path, ImageFile::DefaultPixelBudget,
+                          robust ? JpegCodec::Chroma::Blocks : JpegCodec::Chroma::Smooth);
+    return file.image().convertToFormat(QImage::Format_RGB32);
 }
 
 } // namespace QualityLearning

@@ -2,6 +2,7 @@
 #define QUALITYLEARNING_H
 
 #include <QImage>
+#include <QString>
 
 #include <functional>
 #include <utility>
@@ -21,6 +22,9 @@ using Learnt = std::function<QImage(const QImage &)>;
 using Pair = std::pair<QImage, QImage>;
 
 Learnt learn(Method method, const std::vector<Pair> &pairs);
+// A product file read as generate reads it for the method (a JPEG's chroma in its blocks
+// where the method learns robustly), as 32-bit RGB; null when it cannot be read.
+QImage readProduct(const QString &path, Method method);
 
 } // namespace QualityLearning
 

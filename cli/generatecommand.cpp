@@ -35,12 +35,13 @@ struct ExamplePair
 };
 
 // Reads one image of a pair; a null image after reporting why.
-QImage readImage(const QString &path, qint64 pixelBudget, bool again)
+QImage readImage(const QString &path, qint64 pixelBudget, bool again,
+                 JpegCodec::Chroma chroma = JpegCodec::Chroma::Smooth)
 {
     if (!again)
-        return readInputImage(path, pixelBudget).takeImage();
+        return readInputImage(path, pixelBudget, chroma).takeImage();
     // The first pass reported what there was to say about the file.
-    ImageFile file = ImageFile::read(path, pixelBudget);
+    ImageFile file = ImageFile::read(path, pixelBudget, chroma);
     if (file.isNull())
         Console::reportFailure(path, QStringLiteral("cannot read image again"));
     return file.takeImage();
@@ -151,6 +152,10 @@ int GenerateCommand::run()
     for (qsizetype i = 0; i < paths.size(); i += 2)
         pairs.push_back({ paths[i], paths[i + 1], QImage(), QImage(), QSize() });
 
+    // Read robustly, a JPEG product is learnt from the means of blocks, which hold exactly the
+    // chroma it stored when it is not spread smoothly over the neighbouring blocks.
+    const JpegCodec::Chroma productChroma
+        = robustness == Robustness::Off ? JpegCodec::Chroma::Smooth : JpegCodec::Chroma::Blocks;
     std::unique_ptr<Look> look;
     try {
         LookLearner learner(learnt, lattice);
@@ -158,7 +163,7 @@ int GenerateCommand::run()
         // The first pass learns pair by pair; only what a second pass cannot read again stays.
         for (ExamplePair &pair : pairs) {
             QImage source = readImage(pair.sourcePath, pixelBudget, false);
-            QImage product = readImage(pair.productPath, pixelBudget, false);
+            QImage product = readImage(pair.productPath, pixelBudget, false, productChroma);
             if (source.isNull() || product.isNull())
                 return CommandLine::Failure;
             if (source.size() != product.size()) {
@@ -184,7 +189,7 @@ int GenerateCommand::run()
                     ? readImage(pair.sourcePath, pixelBudget, true)
                     : std::exchange(pair.source, QImage());
                 const QImage product = pair.product.isNull()
-                    ? readImage(pair.productPath, pixelBudget, true)
+                    ? readImage(pair.productPath, pixelBudget, true, productChroma)
                     : std::exchange(pair.product, QImage());
                 if (source.isNull() || product.isNull())
                     return CommandLine::Failure;

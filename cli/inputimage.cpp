@@ -32,9 +32,9 @@ bool parsePixelBudget(const CommandLine &line, const QCommandLineOption &option,
     return false;
 }
 
-ImageFile readInputImage(const QString &path, qint64 pixelBudget)
+ImageFile readInputImage(const QString &path, qint64 pixelBudget, JpegCodec::Chroma chroma)
 {
-    ImageFile file = ImageFile::read(path, pixelBudget);
+    ImageFile file = ImageFile::read(path, pixelBudget, chroma);
     if (file.isNull()) {
         QString problem = QStringLiteral("cannot read image");
         if (!file.error().isEmpty())

@@ -15,7 +15,9 @@ bool parsePixelBudget(const CommandLine &line, const QCommandLineOption &option,
 
 // Reads an input image upright for a command. An unreadable file, or one of more than
 // pixelBudget pixels, is reported as a failure and gives a null image; a damaged one is
-// read as far as it goes, with a warning that names the file.
-ImageFile readInputImage(const QString &path, qint64 pixelBudget);
+// read as far as it goes, with a warning that names the file. A JPEG's chroma is spread as
+// `chroma` says.
+ImageFile readInputImage(const QString &path, qint64 pixelBudget,
+                         JpegCodec::Chroma chroma = JpegCodec::Chroma::Smooth);
 
 #endif // INPUTIMAGE_H

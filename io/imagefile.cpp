@@ -182,7 +182,7 @@ QString encoderFailure(QImageWriter::ImageWriterError error, const QByteArray &f
 
 } // namespace
 
-ImageFile ImageFile::read(const QString &path, qint64 pixelBudget)
+ImageFile ImageFile::read(const QString &path, qint64 pixelBudget, JpegCodec::Chroma chroma)
 {
     ImageFile image;
     QFile file(path);
@@ -208,18 +208,19 @@ ImageFile ImageFile::read(const QString &path, qint64 pixelBudget)
                             .arg(megapixels(pixelBudget));
         image.m_exceedsBudget = true;
     } else {
-        image = fromBytes(bytes, pixelBudget);
+        image = fromBytes(bytes, pixelBudget, chroma);
     }
     return image;
 }
 
-ImageFile ImageFile::fromBytes(const QByteArray &bytes, qint64 pixelBudget)
+ImageFile ImageFile::fromBytes(const QByteArray &bytes, qint64 pixelBudget,
+                               JpegCodec::Chroma chroma)
 {
     ImageFile file;
     const DecoderMessages messages;
     // Most photos are JPEGs, which TurboJPEG decodes straight into the pixels to be filtered;
     // it leaves the rest to Qt.
-    JpegCodec::Decoded jpeg = JpegCodec::decode(bytes, pixelBudget);
+    JpegCodec::Decoded jpeg = JpegCodec::decode(bytes, pixelBudget, chroma);
     switch (jpeg.status) {
     case JpegCodec::Decoded::Status::OverBudget:
         file.m_error = overBudget(qint64(jpeg.size.width()) * jpeg.size.height(), pixelBudget);

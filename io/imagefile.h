@@ -1,6 +1,7 @@
 #ifndef IMAGEFILE_H
 #define IMAGEFILE_H
 
+#include "jpegcodec.h"
 #include "outcome.h"
 #include "photometadata.h"
 
@@ -24,10 +25,13 @@ public:
 
     // Reads the file's bytes once, from a regular file or from anything else that can be
     // read (a pipe, standard input), and decodes them as fromBytes() does.
-    static ImageFile read(const QString &path, qint64 pixelBudget = DefaultPixelBudget);
+    static ImageFile read(const QString &path, qint64 pixelBudget = DefaultPixelBudget,
+                          JpegCodec::Chroma chroma = JpegCodec::Chroma::Smooth);
     // Decodes an encoded image. One whose header gives it more than pixelBudget pixels is
     // refused before it is decoded. The metadata comes from the same bytes.
-    static ImageFile fromBytes(const QByteArray &bytes, qint64 pixelBudget = DefaultPixelBudget);
+    // A JPEG's chroma is spread as `chroma` says.
+    static ImageFile fromBytes(const QByteArray &bytes, qint64 pixelBudget = DefaultPixelBudget,
+                               JpegCodec::Chroma chroma = JpegCodec::Chroma::Smooth);
 
     // An image encoded in memory: its bytes, ready for DurableFile, or why it could not be
     // encoded; and a line for what was dropped on the way (empty when nothing was).

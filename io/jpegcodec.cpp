@@ -82,14 +82,14 @@ constexpr int RgbPixels = Q_BYTE_ORDER == Q_LITTLE_ENDIAN ? TJPF_BGRX : TJPF_XRG
 
 namespace JpegCodec {
 
-Decoded decode(const QByteArray &bytes, qint64 pixelBudget)
+Decoded decode(const QByteArray &bytes, qint64 pixelBudget, Chroma chroma)
 {
     Decoded decoded;
     if (!bytes.startsWith("\xff\xd8\xff"))
         return decoded;
     const Segments segments = segmentsOf(bytes);
     // Qt turns comments into texts of the image, in its own way.
-    if (segments.comment)
+    if (segments.comment && chroma == Chroma::Smooth)
         return decoded;
     // Qt's reader ends a file cut short with an end marker silently, and libjpeg then says
     // what is missing; TurboJPEG's source would first complain of the end itself.
@@ -117,7 +117,8 @@ Decoded decode(const QByteArray &bytes, qint64 pixelBudget)
     if (image.isNull())
         return decoded;
     if (tjDecompress2(handle.get(), data, length, image.bits(), width, int(image.bytesPerLine()),
-                      height, grey ? TJPF_GRAY : RgbPixels, TJFLAG_ACCURATEDCT)
+                      height, grey ? TJPF_GRAY : RgbPixels,
+                      TJFLAG_ACCURATEDCT | (chroma == Chroma::Blocks ? TJFLAG_FASTUPSAMPLE : 0))
         != 0) {
         // What libjpeg could not get past at all is left to Qt, which says why in its words.
         if (tjGetErrorCode(handle.get()) != TJERR_WARNING)

@@ -27,9 +27,15 @@ struct Decoded
     QString damage;
 };
 
+// How a JPEG's chroma, mostly stored at half resolution, is spread over the pixels: smoothly,
+// as Qt and every viewer show it, or in the blocks it was stored for, so that each block's
+// average holds exactly the stored chroma (what learning from a lossy product wants).
+enum class Chroma { Smooth, Blocks };
+
 // Decodes a JPEG file's bytes, refusing before any decoding one of more than pixelBudget
-// pixels.
-Decoded decode(const QByteArray &bytes, qint64 pixelBudget);
+// pixels. Chroma in blocks is no longer Qt's result, so files Qt would read its own way for
+// their comments are decoded here too.
+Decoded decode(const QByteArray &bytes, qint64 pixelBudget, Chroma chroma = Chroma::Smooth);
 
 // The image encoded as Qt's JPEG writer encodes it at `quality` (-1: its default), with its
 // colour profile; empty when the image is of a kind left to Qt.

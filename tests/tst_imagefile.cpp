@@ -88,6 +88,8 @@ private slots:
     void pngLayout();
     void jpegReadAsQtReads_data();
     void jpegReadAsQtReads();
+    void jpegChromaInBlocks_data();
+    void jpegChromaInBlocks();
     void jpegWrittenAsQtWrites_data();
     void jpegWrittenAsQtWrites();
     void greyOnColour_data();
@@ -202,6 +204,68 @@ void TestImageFile::jpegReadAsQtReads()
     QCOMPARE(file.image().colorSpace(), expected.colorSpace());
     QCOMPARE(file.image().textKeys(), expected.textKeys());
     QCOMPARE(file.damage(), expectedDamage);
+}
+
+void TestImageFile::jpegChromaInBlocks_data()
+{
+    QTest::addColumn<QByteArray>("jpeg");
+    // The pixels that share one stored chroma sample.
+    QTest::addColumn<QSize>("block");
+
+    const QImage image = photoLike(67, 45);
+    QTest::newRow("4:2:0") << turboJpeg(image, TJSAMP_420, 0) << QSize(2, 2);
+    QTest::newRow("4:2:2") << turboJpeg(image, TJSAMP_422, 0) << QSize(2, 1);
+    QTest::newRow("4:2:0, with a comment")
+        << withJpegSegment(turboJpeg(image, TJSAMP_420, 0), 0xfe, "Caption: a photo")
+        << QSize(2, 2);
+    QTest::newRow("4:4:4") << turboJpeg(image, TJSAMP_444, 0) << QSize(1, 1);
+}
+
+void TestImageFile::jpegChromaInBlocks()
+{
+    QFETCH(QByteArray, jpeg);
+    QFETCH(QSize, block);
+    const QImage blocks
+        = ImageFile::fromBytes(jpeg, ImageFile::DefaultPixelBudget, JpegCodec::Chroma::Blocks)
+              .image();
+    const QImage smooth = ImageFile::fromBytes(jpeg).image();
+    QVERIFY2(!blocks.isNull() && blocks.size() == smooth.size(), "not decoded");
+    if (block == QSize(1, 1)) {
+        QVERIFY2(blocks == smooth, "chroma at full resolution was changed");
+        return;
+    }
+    // The largest spread of chroma over a block that no channel clips in; whole RGB levels
+    // leave up to about 2.
+    const auto spread = [&block](const QImage &image) {
+        double largest = 0.0;
+        for (int y = 0; y + block.height() <= image.height(); y += block.height()) {
+            for (int x = 0; x + block.width() <= image.width(); x += block.width()) {
+                double low[2] = { 1e9, 1e9 };
+                double high[2] = { -1e9, -1e9 };
+                bool clipped = false;
+                for (int v = y; v < y + block.height(); ++v) {
+                    for (int u = x; u < x + block.width(); ++u) {
+                        const QRgb p = image.pixel(u, v);
+                        for (const int level : { qRed(p), qGreen(p), qBlue(p) })
+                            clipped = clipped || level == 0 || level == 255;
+                        const double luma = 0.299 * qRed(p) + 0.587 * qGreen(p) + 0.114 * qBlue(p);
+                        const double chroma[2] = { qBlue(p) - luma, qRed(p) - luma };
+                        for (int c = 0; c < 2; ++c) {
+                            low[c] = std::min(low[c], chroma[c]);
+                            high[c] = std::max(high[c], chroma[c]);
+                        }
+                    }
+                }
+                if (!clipped)
+                    largest = std::max({ largest, high[0] - low[0], high[1] - low[1] });
+            }
+        }
+        return largest;
+    };
+    const double within = spread(blocks);
+    QVERIFY2(within < 2.5,
+             qPrintable(QStringLiteral("chroma spreads by %1 in a block").arg(within)));
+    QVERIFY2(spread(smooth) > 2.5, "the test image shows no chroma detail to keep apart");
 }
 
 void TestImageFile::jpegWrittenAsQtWrites_data()
