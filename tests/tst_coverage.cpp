@@ -2,6 +2,7 @@
 #include "coverage.h"
 #include "cubefile.h"
 #include "curvesfilter.h"
+#include "filetesting.h"
 #include "filterfile.h"
 #include "filtersettings.h"
 #include "imagetesting.h"
@@ -65,18 +66,6 @@ QImage pixelsOf(QRgb colour, int count, int rest)
     for (int i = 0; i < count; ++i)
         image.setPixel(i % 100, i / 100, colour);
     return image;
-}
-
-QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-bool writeFile(const QString &path, const QByteArray &contents)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(contents) == contents.size();
 }
 
 std::unique_ptr<Look> identityLook(const Coverage &coverage)

@@ -1,5 +1,6 @@
 #include "curvesfilter.h"
 #include "filesizelimit.h"
+#include "filetesting.h"
 #include "filterfile.h"
 #include "filtersettings.h"
 #include "imagetesting.h"
@@ -19,18 +20,6 @@
 #include <unistd.h>
 
 namespace {
-
-QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-bool writeFile(const QString &path, const QByteArray &contents)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(contents) == contents.size();
-}
 
 // "FilterType=1" plus every level key with value (level + shift) % 256.
 QByteArray completeFile(int shift)

@@ -1,3 +1,4 @@
+#include "filetesting.h"
 #include "imagefile.h"
 #include "photometadata.h"
 #include "phototesting.h"
@@ -84,12 +85,6 @@ bool samePixels(QImage a, QImage b)
     a.setColorSpace(QColorSpace());
     b.setColorSpace(QColorSpace());
     return a == b;
-}
-
-bool writeFile(const QString &path, const QByteArray &contents)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(contents) == contents.size();
 }
 
 } // namespace
